@@ -1,0 +1,52 @@
+# Test registration. Tests run only in the x86-64 tree, under Wine through the
+# emulator wrapper: wine64 would "pass" a 32-bit program without running it, so
+# the i686 tree builds its tests (they must compile and link) but registers none.
+
+include(GoogleTest)
+
+set(VELISK_WINEPREFIX "${CMAKE_BINARY_DIR}/wineprefix")
+if(VELISK_ARCH STREQUAL "x86_64")
+    set(VELISK_RUN_TESTS ON)
+    set(CMAKE_CROSSCOMPILING_EMULATOR
+        "${CMAKE_SOURCE_DIR}/scripts/wine-run.sh;--prefix=${VELISK_WINEPREFIX}")
+else()
+    set(VELISK_RUN_TESTS OFF)
+endif()
+
+# velisk_add_gtest(<name> SOURCES ... [LIBS ...] [DEPENDS targets...]
+#                  [LOCKS resource...] [TIMEOUT seconds] [NO_MAIN])
+# Builds one GoogleTest program and, in the x86-64 tree, registers each of its
+# cases with CTest. LOCKS names CTest resource locks (for example "net" for the
+# loopback ports 80 and 443 that the downloader always uses).
+function(velisk_add_gtest name)
+    cmake_parse_arguments(T "NO_MAIN" "TIMEOUT" "SOURCES;LIBS;DEPENDS;LOCKS" ${ARGN})
+    add_executable(${name} ${T_SOURCES})
+    if(T_NO_MAIN)
+        target_link_libraries(${name} PRIVATE ${T_LIBS} dep::gmock)
+    else()
+        target_link_libraries(${name} PRIVATE ${T_LIBS} dep::gtest_main)
+    endif()
+    target_include_directories(${name} PRIVATE "${CMAKE_SOURCE_DIR}/tests")
+    target_compile_definitions(${name} PRIVATE
+        VELISK_SOURCE_DIR="${CMAKE_SOURCE_DIR}" VELISK_BINARY_DIR="${CMAKE_BINARY_DIR}")
+    set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/bin")
+    if(T_DEPENDS)
+        add_dependencies(${name} ${T_DEPENDS})
+    endif()
+    if(NOT VELISK_RUN_TESTS)
+        return()
+    endif()
+    if(NOT T_TIMEOUT)
+        set(T_TIMEOUT 120)
+    endif()
+    set(props TIMEOUT ${T_TIMEOUT})
+    if(T_LOCKS)
+        list(JOIN T_LOCKS "," locks)
+        list(APPEND props RESOURCE_LOCK "${locks}")
+    endif()
+    gtest_discover_tests(${name}
+        WORKING_DIRECTORY "${CMAKE_BINARY_DIR}/bin"
+        DISCOVERY_MODE PRE_TEST
+        DISCOVERY_TIMEOUT 60
+        PROPERTIES ${props})
+endfunction()

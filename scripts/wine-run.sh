@@ -1,0 +1,70 @@
+#!/usr/bin/env bash
+# Runs one Windows program under 64-bit Wine; CTest's cross-compiling emulator.
+#
+#   wine-run.sh program.exe [args...]
+#
+# Environment:
+#   VELISK_WINEPREFIX  Wine prefix to use (default: <this build tree>/wineprefix,
+#                      given by CMake through the emulator's first argument form
+#                      "--prefix=DIR").
+#   VELISK_DISPLAY     X display of the shared Xvfb server (default :77).
+#
+# Under a lock it creates the prefix once, starts one persistent wineserver and
+# one Xvfb server with every inherited descriptor closed (otherwise CTest would
+# wait for Wine's background services, which inherit its output pipe), warms the
+# server once, and then execs wine64 with the program. scripts/wine-stop.sh ends
+# both servers.
+set -euo pipefail
+
+WINE_BIN=/usr/lib/wine
+if [[ ${1:-} == --prefix=* ]]; then
+    PREFIX=${1#--prefix=}
+    shift
+else
+    PREFIX=${VELISK_WINEPREFIX:-$PWD/wineprefix}
+fi
+export WINEPREFIX=$PREFIX
+export WINEDEBUG=${WINEDEBUG:--all}
+export WINEARCH=win64
+export DISPLAY=${VELISK_DISPLAY:-:77}
+
+close_inherited_fds() {
+    local fd
+    for fd in $(ls /proc/$BASHPID/fd); do
+        if (( fd > 2 )); then eval "exec $fd>&-" 2>/dev/null || true; fi
+    done
+}
+
+detached() {   # runs "$@" with no inherited descriptors and waits for it
+    ( close_inherited_fds; exec "$@" </dev/null >/dev/null 2>&1 )
+}
+
+ensure_xvfb() {
+    local n=${DISPLAY#:}
+    n=${n%%.*}
+    if [[ ! -S /tmp/.X11-unix/X$n ]]; then
+        ( close_inherited_fds; exec setsid Xvfb "$DISPLAY" -screen 0 1280x1024x24 -nolisten tcp \
+            </dev/null >/dev/null 2>&1 ) &
+        for _ in $(seq 100); do [[ -S /tmp/.X11-unix/X$n ]] && break; sleep 0.05; done
+    fi
+}
+
+ensure_wine() {
+    mkdir -p "$(dirname "$PREFIX")"
+    if [[ ! -f $PREFIX/system.reg ]]; then
+        WINEDLLOVERRIDES="mscoree=;mshtml=" detached "$WINE_BIN/wine64" wineboot -i || true
+        "$WINE_BIN/wineserver" -w || true
+    fi
+    # Exit status 0: a new persistent server was started; 2: one already runs.
+    if detached "$WINE_BIN/wineserver" -p; then
+        detached "$WINE_BIN/wine64" cmd /c exit || true
+    fi
+}
+
+{
+    flock 9
+    ensure_xvfb
+    ensure_wine
+} 9>"$PREFIX.lock"
+
+exec "$WINE_BIN/wine64" "$@"

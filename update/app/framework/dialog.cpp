@@ -1,0 +1,99 @@
+#include "app/framework/dialog.h"
+
+#include "app/framework/win_app.h"
+
+namespace fw {
+
+CDialogEx::CDialogEx(UINT templateId, CWnd* parent) : m_templateId(templateId), m_parent(parent) {}
+
+CDialogEx::~CDialogEx() {
+    if (m_hWnd != nullptr && ::IsWindow(m_hWnd)) {
+        HWND hwnd = m_hWnd;
+        ::SetWindowLongPtrW(hwnd, DWLP_USER, 0);
+        m_hWnd = nullptr;
+        ::DestroyWindow(hwnd);
+    }
+}
+
+BOOL CDialogEx::Create(UINT templateId, CWnd* parent) {
+    m_templateId = templateId;
+    m_parent = parent;
+    m_ended = false;
+    HWND hwnd = ::CreateDialogParamW(CWinApp::ResourceInstance(), MAKEINTRESOURCEW(templateId),
+                                     parent ? parent->m_hWnd : nullptr, &CDialogEx::DialogProc,
+                                     reinterpret_cast<LPARAM>(this));
+    return hwnd != nullptr;
+}
+
+INT_PTR CDialogEx::DoModal() {
+    HWND owner = m_parent ? m_parent->m_hWnd : nullptr;
+    if (!Create(m_templateId, m_parent)) return -1;
+    if (owner) ::EnableWindow(owner, FALSE);
+    const INT_PTR result = RunModalLoop();
+    if (owner) {
+        ::EnableWindow(owner, TRUE);
+        ::SetActiveWindow(owner);
+    }
+    return result;
+}
+
+INT_PTR CDialogEx::RunModalLoop() {
+    MSG msg;
+    while (!m_ended) {
+        const BOOL got = ::GetMessageW(&msg, nullptr, 0, 0);
+        if (got == 0) {
+            ::PostQuitMessage(static_cast<int>(msg.wParam));  // leave WM_QUIT to the outer loop
+            break;
+        }
+        if (got == -1) break;
+        if (!PreTranslateMessage(&msg)) {
+            ::TranslateMessage(&msg);
+            ::DispatchMessageW(&msg);
+        }
+    }
+    return m_result;
+}
+
+void CDialogEx::EndDialog(INT_PTR result) {
+    m_result = result;
+    m_ended = true;
+    if (m_hWnd != nullptr) ::DestroyWindow(m_hWnd);
+    ::PostMessageW(nullptr, WM_NULL, 0, 0);  // wake the loop
+}
+
+BOOL CDialogEx::OnInitDialog() { return TRUE; }
+
+BOOL CDialogEx::PreTranslateMessage(MSG* msg) {
+    return m_hWnd != nullptr && ::IsDialogMessageW(m_hWnd, msg);
+}
+
+LRESULT CDialogEx::OnMessage(UINT, WPARAM, LPARAM, bool* handled) {
+    *handled = false;
+    return 0;
+}
+
+INT_PTR CALLBACK CDialogEx::DialogProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+    CDialogEx* self;
+    if (msg == WM_INITDIALOG) {
+        self = reinterpret_cast<CDialogEx*>(lp);
+        ::SetWindowLongPtrW(hwnd, DWLP_USER, reinterpret_cast<LONG_PTR>(self));
+        self->m_hWnd = hwnd;
+        self->DoDataExchange();
+        return self->OnInitDialog();
+    }
+    self = reinterpret_cast<CDialogEx*>(::GetWindowLongPtrW(hwnd, DWLP_USER));
+    if (self == nullptr) return FALSE;
+
+    bool handled = false;
+    const LRESULT result = self->OnMessage(msg, wp, lp, &handled);
+    if (msg == WM_NCDESTROY) {
+        ::SetWindowLongPtrW(hwnd, DWLP_USER, 0);
+        self->m_hWnd = nullptr;
+        self->m_ended = true;
+    }
+    if (!handled) return FALSE;
+    ::SetWindowLongPtrW(hwnd, DWLP_MSGRESULT, result);
+    return TRUE;
+}
+
+}  // namespace fw

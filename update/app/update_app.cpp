@@ -1,0 +1,89 @@
+#include "app/update_app.h"
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include <glog/logging.h>
+
+#include <cstring>
+#include <cwchar>
+#include <memory>
+
+#include "app/update_dlg.h"
+#include "diag/crash_reporter.h"
+#include "diag/logging.h"
+#include "velisk/handles.h"
+
+namespace {
+
+void CopyBounded(wchar_t* field, size_t fieldChars, const std::wstring& value) {
+    const size_t n = value.size() < fieldChars - 1 ? value.size() : fieldChars - 1;
+    std::wmemcpy(field, value.data(), n);
+    field[n] = L'\0';
+}
+
+// Sets the working directory to the folder that holds this program.
+void EnterProgramFolder() {
+    wchar_t path[255] = {};
+    ::GetModuleFileNameW(nullptr, path, 255);
+    wchar_t* cut = std::wcsrchr(path, L'\\');
+    if (cut == nullptr) cut = std::wcsrchr(path, L'/');
+    if (cut != nullptr) {
+        *cut = L'\0';
+        ::SetCurrentDirectoryW(path);
+    }
+}
+
+}  // namespace
+
+void CUpdateApp::ReadRestartInfo(const wchar_t* commandLine, RestartInfo* info) {
+    velisk::ArgumentList args(commandLine);
+    if (args.count() < 2) return;
+    const wchar_t* dir;
+    if (std::wcscmp(args[1], L"-copy") == 0) {
+        if (args.count() < 4) return;
+        dir = args[3];
+    } else {
+        if (args.count() < 7) return;
+        dir = args[1];
+    }
+    CopyBounded(info->installDir, 255, WithTrailingSeparator(dir));
+    const std::wstring ini = std::wstring(info->installDir) + L"version.ini";
+    ::GetPrivateProfileStringW(L"update", L"target", L"VeliskLive.exe", info->targetExe, 255,
+                               ini.c_str());
+}
+
+BOOL CUpdateApp::InitInstance() {
+    INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_WIN95_CLASSES};
+    ::InitCommonControlsEx(&controls);
+    SetRegistryKey(L"应用程序向导生成的本地应用程序");
+    InitLogging("Update.exe", "update");
+    EnterProgramFolder();
+
+    const wchar_t* commandLine = ::GetCommandLineW();
+    RestartInfo restartInfo;
+    std::memset(&restartInfo, 0, sizeof(restartInfo));
+    ReadRestartInfo(commandLine, &restartInfo);
+
+    auto dialog = std::make_unique<CUpdateDlg>();
+    m_pMainWnd = dialog.get();
+    restartInfo.dialog = dialog.get();
+
+    StartCrashReporter(L"Velisk客户端更新程序", L"2.1.0.6", &restartInfo);
+
+    if (dialog->InitFromCommandLine(commandLine)) {
+        if (dialog->hidden()) {
+            if (dialog->Create(IDD_UPDATE_DIALOG)) {
+                dialog->ShowWindow(SW_HIDE);
+                dialog->RunModalLoop();
+            }
+        } else {
+            dialog->DoModal();
+        }
+    }
+
+    google::ShutdownGoogleLogging();
+    dialog.reset();  // the destructor runs the end sequence
+    m_pMainWnd = nullptr;
+    return FALSE;
+}
