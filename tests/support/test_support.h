@@ -1,0 +1,76 @@
+// Fixtures shared by all tests: scratch folders, files, processes.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace testing_support {
+
+// A new empty folder under the Windows temporary folder, removed with its
+// contents when the object goes away. path() ends without a separator.
+class ScratchDir {
+public:
+    explicit ScratchDir(const std::wstring& hint = L"t");
+    ~ScratchDir();
+    ScratchDir(const ScratchDir&) = delete;
+    ScratchDir& operator=(const ScratchDir&) = delete;
+
+    const std::wstring& path() const { return m_path; }
+    // path() + "\\" + relative ("/" in `relative` becomes "\\").
+    std::wstring operator/(const std::wstring& relative) const;
+
+private:
+    std::wstring m_path;
+};
+
+// Writes bytes to a file, creating missing parent folders. False on failure.
+bool WriteBytes(const std::wstring& path, const std::string& bytes);
+// Writes wide text as UTF-8 (no byte-order mark).
+bool WriteUtf8(const std::wstring& path, const std::wstring& text);
+// Reads a whole file; an empty string when it cannot be read.
+std::string ReadBytes(const std::wstring& path);
+bool FileExists(const std::wstring& path);
+bool DirExists(const std::wstring& path);
+// Removes a file or a folder tree; true when nothing is left.
+bool RemoveTree(const std::wstring& path);
+// Names of the entries of a folder (files and folders), sorted.
+std::vector<std::wstring> ListDir(const std::wstring& dir);
+
+std::wstring Utf8ToWide(const std::string& text);
+std::string WideToUtf8String(const std::wstring& text);
+
+// Folder of the running test program (the build tree's bin folder).
+std::wstring ProgramDir();
+// A file beside the running test program.
+std::wstring BinFile(const std::wstring& name);
+
+struct ProcessResult {
+    bool started = false;
+    bool finished = false;   // false: timed out and was terminated
+    DWORD exitCode = 0;
+    DWORD pid = 0;
+};
+
+// Starts `commandLine` (the program path must be quoted by the caller when it
+// has blanks) in `workDir` (empty: inherit) with extra environment variables
+// added to this process's environment, and waits up to `timeoutMs`.
+ProcessResult RunProcess(const std::wstring& commandLine, const std::wstring& workDir = L"",
+                         const std::map<std::wstring, std::wstring>& extraEnv = {},
+                         DWORD timeoutMs = 60000);
+
+// Polls `predicate` every 20 ms until it holds or `timeoutMs` passes.
+template <typename Predicate>
+bool WaitFor(Predicate predicate, DWORD timeoutMs = 10000) {
+    const ULONGLONG end = ::GetTickCount64() + timeoutMs;
+    for (;;) {
+        if (predicate()) return true;
+        if (::GetTickCount64() >= end) return false;
+        ::Sleep(20);
+    }
+}
+
+}  // namespace testing_support
