@@ -167,18 +167,32 @@ TEST(UpdateProcess, LauncherNamedWithoutFolderIsNotStarted) {
     EXPECT_TRUE(run.launcherRecords().empty());
 }
 
-TEST(UpdateProcess, SecondUpdaterOfALockedInstallationShowsNothingAndStartsOnlyTheLauncher) {
+TEST(UpdateProcess, SecondUpdaterOfALockedInstallationEndsRelatedProcessesAndStartsOnlyTheLauncher) {
     UpdateRun run;
     run.InstallClient(L"VeliskLive.exe");
-    ASSERT_TRUE(WriteUtf8(run.newIni, L"[update]\r\nversion=12\r\n"));
+    // A related process that the second updater still ends before it gives up.
+    const std::wstring related = L"relLock_" + std::to_wstring(::GetCurrentProcessId()) + L".exe";
+    const std::wstring relatedPath = run.installDir + L"\\" + related;
+    ASSERT_TRUE(::CopyFileW(BinFile(L"client_standin.exe").c_str(), relatedPath.c_str(), FALSE));
+    std::wstring relatedCmd = L"\"" + relatedPath + L"\"";
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info = {};
+    ASSERT_TRUE(::CreateProcessW(nullptr, relatedCmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                                 &info));
+    velisk::UniqueKernelHandle relatedProcess(info.hProcess);
+    ::CloseHandle(info.hThread);
+    ASSERT_TRUE(WaitFor([&] { return FileExists(relatedPath + L".record"); }));
+
+    ASSERT_TRUE(WriteUtf8(run.newIni, L"[update]\r\nversion=12\r\nrelated=[\"" + related + L"\"]\r\n"));
     // This test process plays the first updater: it holds the installation's lock.
     velisk::UniqueKernelHandle lock(
         ::CreateMutexW(nullptr, FALSE, InstallLockName(WithTrailingSeparator(run.installDir)).c_str()));
     ASSERT_TRUE(lock);
 
     ASSERT_TRUE(run.Run(run.UpdateModeArguments(run.launcherPath)).finished);
+    EXPECT_EQ(::WaitForSingleObject(relatedProcess.get(), 5000), WAIT_OBJECT_0);
     const std::string log = run.InfoLog();
-    EXPECT_TRUE(Contains(log, "killRelatedExe")) << log;  // related processes are ended first
     EXPECT_FALSE(Contains(log, "update thread over")) << log;
     ASSERT_TRUE(WaitFor([&] { return !run.launcherRecords().empty(); }));
     ::Sleep(300);
