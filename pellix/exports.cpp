@@ -13,10 +13,7 @@
 extern "C" {
 
 BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
-    if (reason == DLL_PROCESS_ATTACH) {
-        pellix::RecordModuleHandle(instance);
-        ::DisableThreadLibraryCalls(instance);
-    }
+    if (reason == DLL_PROCESS_ATTACH) pellix::RecordModuleHandle(instance);
     return TRUE;
 }
 

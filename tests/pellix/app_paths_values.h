@@ -1,6 +1,6 @@
-// The uninstaller's App Paths values in the real registry: "Launcher"
-// (HKEY_LOCAL_MACHINE) and "rmenu" (HKEY_CURRENT_USER). Tests set them, and
-// the object puts back what it found when it goes away.
+// The uninstaller's App Paths values in the real registry of the test prefix:
+// "Launcher" (HKEY_LOCAL_MACHINE, 32-bit view) and "rmenu" (HKEY_CURRENT_USER).
+// Tests set them; the object removes both keys before and after the test.
 #pragma once
 
 #include <windows.h>
@@ -12,42 +12,24 @@ namespace pellix_test {
 
 class AppPathsValues {
 public:
-    // Records the current state of both values (and of their keys), then
-    // removes both values so every test starts from "nothing registered".
-    AppPathsValues();
-    // Puts back the recorded values and removes keys that did not exist.
-    ~AppPathsValues();
+    AppPathsValues() { RemoveAll(); }
+    ~AppPathsValues() { RemoveAll(); }
     AppPathsValues(const AppPathsValues&) = delete;
     AppPathsValues& operator=(const AppPathsValues&) = delete;
 
-    // Writes "Launcher" as REG_SZ into the 32-bit view, where the module
-    // reads it. False on failure.
+    // Writes "Launcher" as REG_SZ where the module reads it. False on failure.
     bool SetLauncher(const std::wstring& path);
 
-    // Writes "rmenu" with any type and raw data. False on failure.
+    // Writes "rmenu" with any type and raw data, or as a REG_DWORD number.
+    // False on failure.
     bool SetMenuSwitch(DWORD type, const std::vector<BYTE>& data);
     bool SetMenuSwitch(DWORD value);
 
-    // Removes "rmenu" and its key.
+    // Removes the key of "rmenu".
     void RemoveMenuKey();
 
 private:
-    struct Slot {
-        HKEY root;
-        REGSAM view;
-        const wchar_t* value;
-        bool keyExisted = false;
-        bool valueExisted = false;
-        DWORD type = 0;
-        std::vector<BYTE> data;
-    };
-    static void Record(Slot& slot);
-    static void Restore(const Slot& slot);
-    static void RemoveValue(const Slot& slot);
-    static bool Write(const Slot& slot, DWORD type, const BYTE* data, DWORD size);
-
-    Slot m_launcher;
-    Slot m_menu;
+    static void RemoveAll();
 };
 
 }  // namespace pellix_test
