@@ -35,7 +35,7 @@ Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
 SRC
     need_update=1
 fi
-if ! apt-cache showsrc google-glog 2>/dev/null | grep -q '^Version:'; then need_update=1; fi
+if ! apt-cache showsrc google-glog 2>/dev/null | grep '^Version:' >/dev/null; then need_update=1; fi
 
 if (( ${#missing[@]} > 0 )) || (( need_update )); then
     # An index that fails to download (the i386 security index does on these
