@@ -182,7 +182,9 @@ void CUpdateDlg::LoadUpdateNotes() {
 }
 
 void CUpdateDlg::ApplyLayout() {
-    ::SetWindowPos(m_hWnd, nullptr, 0, 0, 630, 390, SWP_NOMOVE | SWP_NOZORDER);
+    // A hidden run keeps its window at 0 x 0, so that even the dialog
+    // manager's own show after initialisation shows nothing.
+    if (!m_hidden) ::SetWindowPos(m_hWnd, nullptr, 0, 0, 630, 390, SWP_NOMOVE | SWP_NOZORDER);
     m_btnClose.MoveWindow(591, 10, 24, 24);
     m_btnClose.SetImage(IDB_PNG_CLOSE);
     m_btnMin.MoveWindow(557, 10, 24, 24);
