@@ -26,7 +26,7 @@ src_version() { apt-cache showsrc "$1" 2>/dev/null | awk '/^Version:/{print $2; 
 key_text() {
     for p in "${SRC_PKGS[@]}"; do echo "$p $(src_version "$p")"; done
     dpkg-query -W -f='${Package} ${Version}\n' googletest libz-mingw-w64-dev "g++-mingw-w64-$(echo "$TARGET" | tr _ -)-posix" 2>/dev/null
-    sha1sum "$0" "$TOOLCHAIN" | awk '{print $1}'
+    sha1sum "$0" "$TOOLCHAIN" "$REPO/cmake/toolchain-mingw.cmake" | awk '{print $1}'
 }
 KEY=$(key_text | sha1sum | cut -c1-12)
 PREFIX=$CACHE_ROOT/$TARGET-$KEY

@@ -8,26 +8,13 @@
 #include <fstream>
 
 #include "velisk/handles.h"
+#include "velisk/wide_text.h"
 
 namespace testing_support {
 
-std::wstring Utf8ToWide(const std::string& text) {
-    if (text.empty()) return {};
-    const int n = ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring out(static_cast<size_t>(n), L'\0');
-    ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
-    return out;
-}
+std::wstring Utf8ToWide(const std::string& text) { return velisk::ToWide(text); }
 
-std::string WideToUtf8String(const std::wstring& text) {
-    if (text.empty()) return {};
-    const int n = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
-                                        nullptr, nullptr);
-    std::string out(static_cast<size_t>(n), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n, nullptr,
-                          nullptr);
-    return out;
-}
+std::string WideToUtf8String(const std::wstring& text) { return velisk::ToUtf8(text); }
 
 static std::wstring Normalize(std::wstring path) {
     std::replace(path.begin(), path.end(), L'/', L'\\');

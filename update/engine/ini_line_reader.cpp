@@ -25,9 +25,14 @@ bool IniLineReader::Next(std::wstring& line) {
     if (length > 0 && buffer[length - 1] == '\n') {
         --length;
     } else if (!std::feof(m_file)) {
-        // The line filled the buffer without ending: stop here.
-        m_done = true;
-        return false;
+        // The buffer is full. A line of exactly kBufferBytes - 1 bytes still
+        // fits when its line end (or the end of the file) follows; anything
+        // longer ends the scan.
+        const int next = std::fgetc(m_file);
+        if (next != '\n' && next != EOF) {
+            m_done = true;
+            return false;
+        }
     }
     line = DecodeUtf8(buffer, length);
     return true;

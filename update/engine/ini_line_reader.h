@@ -7,8 +7,8 @@
 
 class IniLineReader {
 public:
-    // Longest line, in bytes, that a reader accepts (the buffer holds one
-    // more byte for the terminating NUL).
+    // Line buffer size in bytes: the longest line accepted is one byte
+    // shorter (2047 bytes without its line end).
     static constexpr int kBufferBytes = 2048;
 
     explicit IniLineReader(const wchar_t* path);

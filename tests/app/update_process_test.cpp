@@ -1,0 +1,218 @@
+// Runs the real Update.exe with stand-ins of the client and the launcher in a
+// scratch installation and reads back which programs it started.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "app/update_dlg.h"
+#include "support/test_support.h"
+#include "velisk/handles.h"
+
+namespace {
+
+using namespace testing_support;
+
+struct StartRecord {
+    DWORD pid = 0;
+    std::wstring cwd;
+    std::wstring cmd;
+};
+
+std::vector<StartRecord> ReadRecords(const std::wstring& exePath) {
+    std::vector<StartRecord> records;
+    const std::wstring text = Utf8ToWide(ReadBytes(exePath + L".record"));
+    size_t pos = 0;
+    while (pos < text.size()) {
+        size_t end = text.find(L"\r\n", pos);
+        if (end == std::wstring::npos) end = text.size();
+        const std::wstring line = text.substr(pos, end - pos);
+        pos = end + 2;
+        const size_t cwdAt = line.find(L"\tcwd=");
+        const size_t cmdAt = line.find(L"\tcmd=");
+        if (line.rfind(L"pid=", 0) != 0 || cwdAt == std::wstring::npos || cmdAt == std::wstring::npos) continue;
+        StartRecord r;
+        r.pid = std::wcstoul(line.c_str() + 4, nullptr, 10);
+        r.cwd = line.substr(cwdAt + 5, cmdAt - cwdAt - 5);
+        r.cmd = line.substr(cmdAt + 5);
+        records.push_back(r);
+    }
+    return records;
+}
+
+void EndProcess(DWORD pid) {
+    velisk::UniqueKernelHandle process(::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid));
+    if (process) {
+        ::TerminateProcess(process.get(), 0);
+        ::WaitForSingleObject(process.get(), 5000);
+    }
+}
+
+// A scratch installation: install\ with the client stand-in, launcher\ with
+// the launcher stand-in, new\version.ini, and a private %TEMP% for the logs.
+class UpdateRun {
+public:
+    UpdateRun()
+        : m_root(L"upd"),
+          installDir(m_root / L"install"),
+          launcherDir(m_root / L"launcher"),
+          launcherPath(m_root / L"launcher\\zuZavozeVororiz.exe"),
+          newIni(m_root / L"new\\version.ini"),
+          tempDir(m_root / L"temp") {
+        ::CreateDirectoryW(installDir.c_str(), nullptr);
+        ::CreateDirectoryW(launcherDir.c_str(), nullptr);
+        ::CreateDirectoryW(tempDir.c_str(), nullptr);
+        EXPECT_TRUE(::CopyFileW(BinFile(L"launcher_standin.exe").c_str(), launcherPath.c_str(), FALSE));
+    }
+    ~UpdateRun() {
+        for (const auto& r : clientRecords()) EndProcess(r.pid);
+    }
+
+    void InstallClient(const std::wstring& name) {
+        EXPECT_TRUE(::CopyFileW(BinFile(L"client_standin.exe").c_str(), (installDir + L"\\" + name).c_str(), FALSE));
+        m_clientPath = installDir + L"\\" + name;
+    }
+
+    // Runs Update.exe with `arguments` after its own quoted path.
+    ProcessResult Run(const std::wstring& arguments) {
+        const std::wstring cmd = L"\"" + BinFile(L"Update.exe") + L"\" " + arguments;
+        return RunProcess(cmd, L"", {{L"TEMP", tempDir}, {L"TMP", tempDir}}, 90000);
+    }
+
+    std::wstring UpdateModeArguments(const std::wstring& launcher) const {
+        return L"\"" + installDir + L"\" \"http://127.0.0.1/none/ProgramConfig.zip\" \"" + newIni + L"\" 0 \"" +
+               launcherDir + L"\" \"" + launcher + L"\"";
+    }
+
+    std::string InfoLog() const { return ReadBytes(tempDir + L"\\VeliskUpdateLog\\update_info.log"); }
+    std::vector<StartRecord> clientRecords() const {
+        return m_clientPath.empty() ? std::vector<StartRecord>{} : ReadRecords(m_clientPath);
+    }
+    std::vector<StartRecord> launcherRecords() const { return ReadRecords(launcherPath); }
+
+private:
+    ScratchDir m_root;
+    std::wstring m_clientPath;
+
+public:
+    const std::wstring installDir;
+    const std::wstring launcherDir;
+    const std::wstring launcherPath;
+    const std::wstring newIni;
+    const std::wstring tempDir;
+};
+
+bool Contains(const std::string& text, const char* part) { return text.find(part) != std::string::npos; }
+
+TEST(UpdateProcess, CommandLinesWithoutAModeStartNothingAndShowNothing) {
+    struct Case {
+        const char* name;
+        const wchar_t* arguments;
+        bool copyMode;
+    };
+    const Case cases[] = {
+        {"no arguments", L"", false},
+        {"-copy with one argument", L"-copy a", false},
+        {"-COPY is not the copy switch and four arguments are too few for an update", L"-COPY a b", false},
+        {"five arguments are too few for an update", L"a b c d e", false},
+        {"-copy with source and destination is the copy mode", L"-copy a b", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        UpdateRun run;
+        run.InstallClient(L"VeliskLive.exe");
+        const ProcessResult result = run.Run(c.arguments);
+        ASSERT_TRUE(result.finished);
+        const std::string log = run.InfoLog();
+        EXPECT_TRUE(Contains(log, "cmdline= ")) << log;
+        EXPECT_EQ(Contains(log, "CopyStagedUpdate"), c.copyMode) << log;
+        EXPECT_FALSE(Contains(log, "update thread over")) << log;
+        ::Sleep(300);
+        EXPECT_TRUE(run.clientRecords().empty());
+        EXPECT_TRUE(run.launcherRecords().empty());
+    }
+}
+
+// excludexp only excludes systems older than Windows 6.0, so the update runs.
+TEST(UpdateProcess, VisibleUpdateRestartsClientWithNoUpdateAndStartsLauncherWithFolder) {
+    UpdateRun run;
+    run.InstallClient(L"Velisk Client.exe");
+    ASSERT_TRUE(WriteUtf8(run.newIni, L"[update]\r\ntarget=Velisk Client.exe\r\nversion=12\r\nexcludexp=1\r\n"));
+    const ProcessResult result = run.Run(run.UpdateModeArguments(run.launcherPath));
+    ASSERT_TRUE(result.finished);
+    EXPECT_TRUE(Contains(run.InfoLog(), "update thread over"));
+
+    ASSERT_TRUE(WaitFor([&] { return !run.launcherRecords().empty() && !run.clientRecords().empty(); }));
+    const auto launcher = run.launcherRecords();
+    ASSERT_EQ(launcher.size(), 1u);
+    EXPECT_EQ(launcher[0].cmd, run.launcherPath + L" -d \"" + run.launcherDir + L"\"");
+
+    const auto client = run.clientRecords();
+    ASSERT_EQ(client.size(), 1u);
+    const std::wstring& cmd = client[0].cmd;
+    EXPECT_NE(cmd.find(L"Velisk Client.exe"), std::wstring::npos) << testing::PrintToString(cmd);
+    EXPECT_EQ(cmd.substr(cmd.size() - 11), L" --noupdate") << testing::PrintToString(cmd);
+}
+
+TEST(UpdateProcess, LauncherNamedWithoutFolderIsNotStarted) {
+    UpdateRun run;
+    run.InstallClient(L"VeliskLive.exe");
+    ASSERT_TRUE(WriteUtf8(run.newIni, L"[update]\r\nversion=12\r\n"));
+    // The launcher's name at position 0 of the path does not count.
+    ASSERT_TRUE(run.Run(run.UpdateModeArguments(L"zuZavozeVororiz.exe")).finished);
+    ASSERT_TRUE(WaitFor([&] { return !run.clientRecords().empty(); }));
+    ::Sleep(300);
+    EXPECT_TRUE(run.launcherRecords().empty());
+}
+
+TEST(UpdateProcess, SecondUpdaterOfALockedInstallationEndsRelatedProcessesAndStartsOnlyTheLauncher) {
+    UpdateRun run;
+    run.InstallClient(L"VeliskLive.exe");
+    // A related process that the second updater still ends before it gives up.
+    const std::wstring related = L"relLock_" + std::to_wstring(::GetCurrentProcessId()) + L".exe";
+    const std::wstring relatedPath = run.installDir + L"\\" + related;
+    ASSERT_TRUE(::CopyFileW(BinFile(L"client_standin.exe").c_str(), relatedPath.c_str(), FALSE));
+    std::wstring relatedCmd = L"\"" + relatedPath + L"\"";
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info = {};
+    ASSERT_TRUE(::CreateProcessW(nullptr, relatedCmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                                 &info));
+    velisk::UniqueKernelHandle relatedProcess(info.hProcess);
+    ::CloseHandle(info.hThread);
+    ASSERT_TRUE(WaitFor([&] { return FileExists(relatedPath + L".record"); }));
+
+    ASSERT_TRUE(WriteUtf8(run.newIni, L"[update]\r\nversion=12\r\nrelated=[\"" + related + L"\"]\r\n"));
+    // This test process plays the first updater: it holds the installation's lock.
+    velisk::UniqueKernelHandle lock(
+        ::CreateMutexW(nullptr, FALSE, InstallLockName(WithTrailingSeparator(run.installDir)).c_str()));
+    ASSERT_TRUE(lock);
+
+    ASSERT_TRUE(run.Run(run.UpdateModeArguments(run.launcherPath)).finished);
+    EXPECT_EQ(::WaitForSingleObject(relatedProcess.get(), 5000), WAIT_OBJECT_0);
+    const std::string log = run.InfoLog();
+    EXPECT_FALSE(Contains(log, "update thread over")) << log;
+    ASSERT_TRUE(WaitFor([&] { return !run.launcherRecords().empty(); }));
+    ::Sleep(300);
+    EXPECT_TRUE(run.clientRecords().empty());
+}
+
+TEST(UpdateProcess, HiddenUpdateStartsNeitherClientNorLauncherAtTheEnd) {
+    UpdateRun run;
+    run.InstallClient(L"VeliskLive.exe");
+    ASSERT_TRUE(WriteUtf8(run.installDir + L"\\version.ini", L"[update]\r\ncanHide=1\r\nversion=30\r\n"));
+    ASSERT_TRUE(WriteUtf8(run.newIni, L"[update]\r\nhide=1\r\nminHideVersion=30\r\nversion=31\r\n"));
+    ASSERT_TRUE(run.Run(run.UpdateModeArguments(run.launcherPath)).finished);
+    const std::string log = run.InfoLog();
+    EXPECT_TRUE(Contains(log, "currentVersion= 30")) << log;
+    EXPECT_TRUE(Contains(log, "update thread over")) << log;
+    ::Sleep(500);
+    EXPECT_TRUE(run.launcherRecords().empty());
+    for (const auto& r : run.clientRecords()) {
+        EXPECT_EQ(r.cmd.find(L"--noupdate"), std::wstring::npos) << testing::PrintToString(r.cmd);
+    }
+}
+
+}  // namespace
