@@ -59,6 +59,9 @@ struct HttpDownloadRequest {
     // the attempt relax the certificate checks and send the request again.
     int secure;
 };
+#if defined(__i386__)
+static_assert(sizeof(HttpDownloadRequest) == 44, "eleven 32-bit fields");
+#endif
 
 // Downloads `request.url` into `request.saveDir` as the request describes.
 // Returns true when the last attempt received the whole file (its size is the
