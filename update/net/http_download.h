@@ -35,7 +35,8 @@ struct HttpDownloadRequest {
     // stays empty when that path would be longer than 255 characters.
     wchar_t* localPath;
     // Inactivity time-out in milliseconds: an attempt ends when no network
-    // notification arrives for this long (0: 60000).
+    // notification arrives for this long (0: 60000). WinHTTP's own receive
+    // time-outs are set to the same value.
     uint32_t timeout;
     // Initial read size in bytes (0: 65536). Grows in 4 KiB steps while the
     // throughput keeps improving, up to 2 MiB.
@@ -48,7 +49,9 @@ struct HttpDownloadRequest {
     void* userData;
     // Non-zero: several attempts. The first attempt always starts the file
     // afresh (truncating an existing file of that name); every later one
-    // resumes it with a byte range from the size already on disk.
+    // resumes it with a byte range from the size already on disk. A server
+    // that ignores the range and sends the whole file (status 200) has it
+    // written from the start instead of appended.
     // 0: exactly one attempt.
     int retry;
     // With `retry`: the number of attempts at most (0: 2147483647, in effect

@@ -23,9 +23,9 @@ namespace {
 constexpr DWORD kDefaultTimeout = 60000;
 constexpr int32_t kDefaultBufferSize = 0x10000;
 constexpr uint32_t kUnlimitedAttempts = 0x7FFFFFFF;
-constexpr size_t kPathChars = 256;
+constexpr size_t kPathChars = 256;      // local path buffers, NUL included
 constexpr int kConnectTimeout = 60000;  // WinHTTP's defaults
-constexpr int kSendTimeout = 30000;  // local path buffers, NUL included
+constexpr int kSendTimeout = 30000;
 // SECURITY_FLAG_IGNORE_UNKNOWN_CA | _CERT_WRONG_USAGE | _CERT_CN_INVALID | _CERT_DATE_INVALID
 constexpr DWORD kRelaxedSecurityFlags = 0x3300;
 
