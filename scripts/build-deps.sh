@@ -38,6 +38,12 @@ link_result() {
     ln -sfn "$PREFIX" "$REPO/.deps/$TARGET"
 }
 
+mkdir -p "$CACHE_ROOT"
+# One build per key at a time: a second run waits for the first and then
+# finds its result.
+exec 8>"$CACHE_ROOT/.lock-$TARGET-$KEY"
+flock 8
+
 if [[ -f $PREFIX/.complete ]]; then
     echo "deps $TARGET: cached at $PREFIX"
     link_result
@@ -56,11 +62,14 @@ fetch_source() {   # unpacks Debian source package $1 (with Debian's patches) on
     local pkg=$1 ver dir
     ver=$(src_version "$pkg")
     dir=$SOURCES/$pkg-$ver
-    if [[ ! -f $dir/.unpacked ]]; then
-        rm -rf "$dir" && mkdir -p "$dir"
-        (cd "$dir" && apt-get source -qq "$pkg" >/dev/null 2>&1 || apt-get source "$pkg")
-        touch "$dir/.unpacked"
-    fi
+    (
+        flock 7   # shared by the builds of both targets
+        if [[ ! -f $dir/.unpacked ]]; then
+            rm -rf "$dir" && mkdir -p "$dir"
+            (cd "$dir" && apt-get source -qq "$pkg" >/dev/null 2>&1 || apt-get source "$pkg")
+            touch "$dir/.unpacked"
+        fi
+    ) 7>"$SOURCES/.lock"
     local sub
     for sub in "$dir"/*/; do echo "${sub%/}"; return; done
 }
@@ -80,10 +89,13 @@ AR=$TRIPLET-gcc-ar-posix
 
 # --- SQLite ------------------------------------------------------------------
 SQLITE_SRC=$(fetch_source sqlite3)
-if [[ ! -f $SQLITE_SRC/sqlite3.c ]]; then
-    # The full tree builds its amalgamation with tclsh; once per source tree.
-    (cd "$SQLITE_SRC" && ./configure --disable-tcl >/dev/null && make sqlite3.c >/dev/null)
-fi
+(
+    flock 7
+    if [[ ! -f $SQLITE_SRC/sqlite3.c ]]; then
+        # The full tree builds its amalgamation with tclsh; once per source tree.
+        (cd "$SQLITE_SRC" && ./configure --disable-tcl >/dev/null && make sqlite3.c >/dev/null)
+    fi
+) 7>"$SOURCES/.lock"
 mkdir -p "$WORK/sqlite"
 $CC -O2 -c "$SQLITE_SRC/sqlite3.c" -o "$WORK/sqlite/sqlite3.o" \
     -DSQLITE_THREADSAFE=1 -DSQLITE_OMIT_LOAD_EXTENSION -DSQLITE_DEFAULT_FOREIGN_KEYS=0
@@ -105,13 +117,16 @@ echo "  minizip done"
 # --- Boost: merged header tree, Boost.Filesystem as a static library ----------
 BOOST_SRC=$(fetch_source boost1.81)
 BOOST_HEADERS=$CACHE_ROOT/boost-headers-$(src_version boost1.81 | tr -c 'A-Za-z0-9.\n' '_')
-if [[ ! -f $BOOST_HEADERS/.complete ]]; then
-    rm -rf "$BOOST_HEADERS" && mkdir -p "$BOOST_HEADERS/boost"
-    for inc in "$BOOST_SRC"/libs/*/include/boost "$BOOST_SRC"/libs/*/*/include/boost; do
-        if [[ -d $inc ]]; then cp -a "$inc/." "$BOOST_HEADERS/boost/"; fi
-    done
-    touch "$BOOST_HEADERS/.complete"
-fi
+(
+    flock 7
+    if [[ ! -f $BOOST_HEADERS/.complete ]]; then
+        rm -rf "$BOOST_HEADERS" && mkdir -p "$BOOST_HEADERS/boost"
+        for inc in "$BOOST_SRC"/libs/*/include/boost "$BOOST_SRC"/libs/*/*/include/boost; do
+            if [[ -d $inc ]]; then cp -a "$inc/." "$BOOST_HEADERS/boost/"; fi
+        done
+        touch "$BOOST_HEADERS/.complete"
+    fi
+) 7>"$SOURCES/.lock"
 ln -sfn "$BOOST_HEADERS/boost" "$PREFIX/include/boost"
 mkdir -p "$WORK/boostfs"
 # C++20 gives Boost.Filesystem std::atomic_ref, so Boost.Atomic is not needed.
