@@ -52,7 +52,8 @@ TEST(ExtractZip, UnpacksEntriesInOrderAndStopsAtTheFirstFailure) {
         {"deflated entry stating more than its data", {{"d.bin", "abc", true, kZipFileAttributes, 4}}, false, {}, {}},
         {"stored entry stating more than its data", {{"s.bin", "abc", false, kZipFileAttributes, 4}}, false, {}, {}},
         {"no entries", {}, false, {}, {}},
-        {"name of 256 bytes", {File(std::string(256, 'n'), "abc")}, false, {}, {}},
+        // Cutting the name to 255 bytes would write a file of another name.
+        {"name of 256 bytes", {Folder("sub/"), File("sub/" + std::string(252, 'n'), "abc")}, false, {}, {}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -143,6 +144,8 @@ TEST(ExtractZip, DamagedArchivesFail) {
     }
     ScratchDir dir(L"missing");
     EXPECT_FALSE(ExtractZip(dir.path(), dir / L"missing.zip"));
+    WriteBytes(dir / L"good.zip", good);
+    EXPECT_FALSE(ExtractZip(L"", dir / L"good.zip"));  // not the root of the current drive
 }
 
 TEST(ExtractZip, ATargetLockedByAnotherProcessFailsAndKeepsItsContent) {
