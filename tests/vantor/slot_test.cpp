@@ -17,11 +17,11 @@ namespace {
 // One vantor_host.exe process that runs until told to quit.
 class HostProcess {
 public:
-    HostProcess(const std::wstring& dataFolder, const std::wstring& tag) {
+    HostProcess(const std::wstring& dataFolder, const std::wstring& tag, int views = 1) {
         m_quitName = L"vantor_test_quit_" + std::to_wstring(::GetCurrentProcessId()) + L"_" + tag;
         m_quit.reset(::CreateEventW(nullptr, TRUE, FALSE, m_quitName.c_str()));
         std::wstring command = L"\"" + testing_support::BinFile(L"vantor_host.exe") + L"\" --data-folder " +
-                               dataFolder + L" --quit-event " + m_quitName + L" --timeout-ms 60000";
+                               dataFolder + L" --quit-event " + m_quitName + L" --timeout-ms 60000 --views " + std::to_wstring(views);
         STARTUPINFOW startup = {};
         startup.cb = sizeof(startup);
         PROCESS_INFORMATION info = {};
@@ -58,7 +58,7 @@ TEST(SlotChoice, HostProcessesTakeTheFirstFreeSlotAndReuseOnesWhoseProcessEnded)
     const std::wstring host = L"vantor_host";
     auto holder = [&](int slot) { return data.SlotHolder(host, slot); };
 
-    HostProcess first(data.name(), L"a");
+    HostProcess first(data.name(), L"a", 2);  // two views share the process's slot
     ASSERT_TRUE(first.started());
     ASSERT_TRUE(PumpUntil([&] { return holder(0) == first.pid(); }, 30000)) << "first process takes slot 0";
 
@@ -66,8 +66,11 @@ TEST(SlotChoice, HostProcessesTakeTheFirstFreeSlotAndReuseOnesWhoseProcessEnded)
     ASSERT_TRUE(second.started());
     ASSERT_TRUE(PumpUntil([&] { return holder(1) == second.pid(); }, 30000)) << "second process takes slot 1";
     EXPECT_EQ(holder(0), first.pid());
-    EXPECT_TRUE(testing_support::DirExists(data.HostFolder(host) + L"\\cache0"));
-    EXPECT_TRUE(testing_support::DirExists(data.HostFolder(host) + L"\\cache1"));
+    // Each folder is made just after its slot is written.
+    auto folder = [&](int slot) {
+        return testing_support::DirExists(data.HostFolder(host) + L"\\cache" + std::to_wstring(slot));
+    };
+    EXPECT_TRUE(PumpUntil([&] { return folder(0) && folder(1); }, 30000));
 
     // The first process ends; this test still holds its handle, which keeps
     // the process object (not the process) alive.
@@ -79,7 +82,7 @@ TEST(SlotChoice, HostProcessesTakeTheFirstFreeSlotAndReuseOnesWhoseProcessEnded)
         << "; the processes were " << first.pid() << ", " << second.pid() << ", " << third.pid();
     EXPECT_EQ(holder(1), second.pid());
     EXPECT_EQ(holder(2), 0u);
-    EXPECT_FALSE(testing_support::DirExists(data.HostFolder(host) + L"\\cache2"));
+    EXPECT_FALSE(folder(2));
 
     EXPECT_EQ(third.Quit(), 0u);
     EXPECT_EQ(second.Quit(), 0u);

@@ -62,10 +62,10 @@ TestWindow::~TestWindow() {
 int RecordingFunction::Call(const wchar_t* name, const wchar_t** args, int count, wchar_t** result) {
     CallRecord record;
     record.name = name != nullptr ? name : L"<null>";
+    if (result == nullptr || *result != nullptr) record.name += L" (result slot missing or not null)";
     record.argsNull = args == nullptr;
     for (int i = 0; args != nullptr && i < count; ++i) record.args.push_back(args[i] != nullptr ? args[i] : L"<null>");
     calls.push_back(record);
-    if (result != nullptr && *result != nullptr) record.name += L" (result not null on entry)";
     if (m_answer && result != nullptr) {
         auto* copy = new wchar_t[m_answer->size() + 1];
         std::memcpy(copy, m_answer->c_str(), (m_answer->size() + 1) * sizeof(wchar_t));

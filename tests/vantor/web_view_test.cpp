@@ -513,7 +513,13 @@ TEST_F(WebViewTest, TheDataFolderNameDefaultsToPelvar) {
     EXPECT_EQ(userData.substr(userData.size() - suffix.size()), suffix);
     view->Close();
     PumpPending();
-    testing_support::RemoveTree(userData.substr(0, userData.rfind(L'\\')));  // edge_vantor_tests
+    // Remove edge_vantor_tests, then the parents that are left empty.
+    std::wstring folder = userData.substr(0, userData.rfind(L'\\'));
+    testing_support::RemoveTree(folder);
+    folder.resize(folder.rfind(L'\\'));  // ...\pelvar\edge_cache
+    ::RemoveDirectoryW((folder + L"\\edge").c_str());
+    ::RemoveDirectoryW(folder.c_str());
+    ::RemoveDirectoryW(folder.substr(0, folder.rfind(L'\\')).c_str());
 }
 
 }  // namespace
