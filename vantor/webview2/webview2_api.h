@@ -21,6 +21,12 @@
 #include <oaidl.h>
 #include <eventtoken.h>
 
+// Removal of an event handler takes the token by value: 8 bytes everywhere.
+static_assert(sizeof(EventRegistrationToken) == 8, "EventRegistrationToken is one 64-bit value");
+#if defined(__i386__)
+static_assert(sizeof(RECT) == 16 && sizeof(HWND) == 4 && sizeof(BOOL) == 4, "32-bit argument sizes");
+#endif
+
 struct ICoreWebView2;
 struct ICoreWebView2Controller;
 struct ICoreWebView2Environment;
