@@ -14,12 +14,13 @@ else()
 endif()
 
 # velisk_add_gtest(<name> SOURCES ... [LIBS ...] [DEPENDS targets...]
-#                  [LOCKS resource...] [TIMEOUT seconds] [NO_MAIN])
+#                  [LOCKS resource...] [FIXTURES fixture...] [TIMEOUT seconds] [NO_MAIN])
 # Builds one GoogleTest program and, in the x86-64 tree, registers each of its
 # cases with CTest. LOCKS names CTest resource locks (for example "net" for the
-# loopback ports 80 and 443 that the downloader always uses).
+# loopback ports 80 and 443 that the downloader always uses). FIXTURES names CTest
+# fixtures the cases require (for example a test server started by a setup test).
 function(velisk_add_gtest name)
-    cmake_parse_arguments(T "NO_MAIN" "TIMEOUT" "SOURCES;LIBS;DEPENDS;LOCKS" ${ARGN})
+    cmake_parse_arguments(T "NO_MAIN" "TIMEOUT" "SOURCES;LIBS;DEPENDS;LOCKS;FIXTURES" ${ARGN})
     add_executable(${name} ${T_SOURCES})
     if(T_NO_MAIN)
         target_link_libraries(${name} PRIVATE ${T_LIBS} dep::gmock)
@@ -43,6 +44,10 @@ function(velisk_add_gtest name)
     if(T_LOCKS)
         list(JOIN T_LOCKS "," locks)
         list(APPEND props RESOURCE_LOCK "${locks}")
+    endif()
+    if(T_FIXTURES)
+        list(JOIN T_FIXTURES "," fixtures)
+        list(APPEND props FIXTURES_REQUIRED "${fixtures}")
     endif()
     gtest_discover_tests(${name}
         WORKING_DIRECTORY "${CMAKE_BINARY_DIR}/bin"
