@@ -20,7 +20,7 @@ namespace {
 
 HMODULE g_self = nullptr;
 std::mutex g_lock;
-std::string g_lastError;
+std::string g_lastError = "stand-in: nothing failed yet";
 bool g_installed = false;
 CrCrashCallbackW g_callback = nullptr;
 void* g_userParam = nullptr;
