@@ -128,11 +128,4 @@ TEST(OsName, MapsVersionNumbersAndProductTypeToTheSystemName) {
     EXPECT_STREQ(OsNameForCode(-1), "unknown OperatingSystem.");
 }
 
-TEST(OsName, RunningSystemNameMatchesItsCode) {
-    const int code = GetOsVersionCode();
-    std::string name;
-    EXPECT_EQ(CollectOsName(name), code != 0);
-    EXPECT_EQ(name, OsNameForCode(code));
-}
-
 }  // namespace
