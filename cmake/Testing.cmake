@@ -14,11 +14,11 @@ else()
 endif()
 
 # velisk_add_gtest(<name> SOURCES ... [LIBS ...] [DEPENDS targets...]
-#                  [LOCKS resource...] [FIXTURES fixture...] [TIMEOUT seconds] [NO_MAIN])
+#                  [LOCKS resource...] [FIXTURES name...] [TIMEOUT seconds] [NO_MAIN])
 # Builds one GoogleTest program and, in the x86-64 tree, registers each of its
 # cases with CTest. LOCKS names CTest resource locks (for example "net" for the
-# loopback ports 80 and 443 that the downloader always uses). FIXTURES names CTest
-# fixtures the cases require (for example a test server started by a setup test).
+# loopback ports 80 and 443 that the downloader always uses); FIXTURES names
+# CTest fixtures the cases require (for example "test_server").
 function(velisk_add_gtest name)
     cmake_parse_arguments(T "NO_MAIN" "TIMEOUT" "SOURCES;LIBS;DEPENDS;LOCKS;FIXTURES" ${ARGN})
     add_executable(${name} ${T_SOURCES})

@@ -11,7 +11,7 @@ PACKAGES=(
     g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mingw-w64-tools
     libz-mingw-w64-dev googletest
     wine64 xvfb xauth imagemagick x11-apps
-    cmake make dpkg-dev tcl openssl ca-certificates python3 procps util-linux
+    cmake make dpkg-dev tcl openssl ca-certificates python3 procps util-linux curl unzip
 )
 
 SUDO=""
@@ -35,7 +35,7 @@ Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
 SRC
     need_update=1
 fi
-if ! apt-cache showsrc google-glog 2>/dev/null | grep -q '^Version:'; then need_update=1; fi
+if ! apt-cache showsrc google-glog 2>/dev/null | grep '^Version:' >/dev/null; then need_update=1; fi
 
 if (( ${#missing[@]} > 0 )) || (( need_update )); then
     # An index that fails to download (the i386 security index does on these

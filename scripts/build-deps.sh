@@ -21,12 +21,14 @@ JOBS=$(nproc)
 
 SRC_PKGS=(google-glog libjsoncpp sqlite3 zlib boost1.81)
 
-src_version() { apt-cache showsrc "$1" 2>/dev/null | awk '/^Version:/{print $2; exit}'; }
+# Reads all of apt-cache's output (an early exit would kill apt-cache with
+# SIGPIPE, which pipefail turns into a failure).
+src_version() { apt-cache showsrc "$1" 2>/dev/null | awk '/^Version:/ && v == "" {v = $2} END {print v}'; }
 
 key_text() {
     for p in "${SRC_PKGS[@]}"; do echo "$p $(src_version "$p")"; done
     dpkg-query -W -f='${Package} ${Version}\n' googletest libz-mingw-w64-dev "g++-mingw-w64-$(echo "$TARGET" | tr _ -)-posix" 2>/dev/null
-    sha1sum "$0" "$TOOLCHAIN" | awk '{print $1}'
+    sha1sum "$0" "$TOOLCHAIN" "$REPO/cmake/toolchain-mingw.cmake" | awk '{print $1}'
 }
 KEY=$(key_text | sha1sum | cut -c1-12)
 PREFIX=$CACHE_ROOT/$TARGET-$KEY
@@ -59,7 +61,8 @@ fetch_source() {   # unpacks Debian source package $1 (with Debian's patches) on
         (cd "$dir" && apt-get source -qq "$pkg" >/dev/null 2>&1 || apt-get source "$pkg")
         touch "$dir/.unpacked"
     fi
-    find "$dir" -mindepth 1 -maxdepth 1 -type d | head -n1
+    local sub
+    for sub in "$dir"/*/; do echo "${sub%/}"; return; done
 }
 
 cmake_build() {    # cmake_build <name> <source dir> [cmake args...]

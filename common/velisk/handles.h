@@ -126,6 +126,15 @@ struct Icon {
     static void Close(Handle h) { ::DestroyIcon(h); }
 };
 
+// Memory from the COM task allocator (CoTaskMem strings, item id lists).
+template <typename T>
+struct CoTaskMemory {
+    using Handle = T*;
+    static Handle Null() { return nullptr; }
+    static bool IsNull(Handle h) { return h == nullptr; }
+    static void Close(Handle h) { ::CoTaskMemFree(h); }
+};
+
 }  // namespace handle_traits
 
 using UniqueKernelHandle = UniqueHandle<handle_traits::Kernel>;
@@ -137,6 +146,7 @@ using UniqueLibrary = UniqueHandle<handle_traits::Library>;
 using UniqueLocalMemory = UniqueHandle<handle_traits::LocalMemory>;
 using UniqueGdiObject = UniqueHandle<handle_traits::GdiObject>;
 using UniqueIcon = UniqueHandle<handle_traits::Icon>;
+using UniqueCoTaskString = UniqueHandle<handle_traits::CoTaskMemory<wchar_t>>;
 
 // The argument array of CommandLineToArgvW, freed with LocalFree.
 class ArgumentList {

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -77,13 +78,16 @@ public:
 
     // Runs Update.exe with `arguments` after its own quoted path.
     ProcessResult Run(const std::wstring& arguments) {
-        const std::wstring cmd = L"\"" + BinFile(L"Update.exe") + L"\" " + arguments;
-        return RunProcess(cmd, L"", {{L"TEMP", tempDir}, {L"TMP", tempDir}}, 90000);
+        return RunProcess(CommandLine(arguments), L"", Environment(), 90000);
     }
+    std::wstring CommandLine(const std::wstring& arguments) const {
+        return L"\"" + BinFile(L"Update.exe") + L"\" " + arguments;
+    }
+    std::map<std::wstring, std::wstring> Environment() const { return {{L"TEMP", tempDir}, {L"TMP", tempDir}}; }
 
-    std::wstring UpdateModeArguments(const std::wstring& launcher) const {
-        return L"\"" + installDir + L"\" \"http://127.0.0.1/none/ProgramConfig.zip\" \"" + newIni + L"\" 0 \"" +
-               launcherDir + L"\" \"" + launcher + L"\"";
+    std::wstring UpdateModeArguments(const std::wstring& launcher, DWORD waitPid = 0) const {
+        return L"\"" + installDir + L"\" \"http://127.0.0.1/none/ProgramConfig.zip\" \"" + newIni + L"\" " +
+               std::to_wstring(waitPid) + L" \"" + launcherDir + L"\" \"" + launcher + L"\"";
     }
 
     std::string InfoLog() const { return ReadBytes(tempDir + L"\\VeliskUpdateLog\\update_info.log"); }
@@ -167,18 +171,32 @@ TEST(UpdateProcess, LauncherNamedWithoutFolderIsNotStarted) {
     EXPECT_TRUE(run.launcherRecords().empty());
 }
 
-TEST(UpdateProcess, SecondUpdaterOfALockedInstallationShowsNothingAndStartsOnlyTheLauncher) {
+TEST(UpdateProcess, SecondUpdaterOfALockedInstallationEndsRelatedProcessesAndStartsOnlyTheLauncher) {
     UpdateRun run;
     run.InstallClient(L"VeliskLive.exe");
-    ASSERT_TRUE(WriteUtf8(run.newIni, L"[update]\r\nversion=12\r\n"));
+    // A related process that the second updater still ends before it gives up.
+    const std::wstring related = L"relLock_" + std::to_wstring(::GetCurrentProcessId()) + L".exe";
+    const std::wstring relatedPath = run.installDir + L"\\" + related;
+    ASSERT_TRUE(::CopyFileW(BinFile(L"client_standin.exe").c_str(), relatedPath.c_str(), FALSE));
+    std::wstring relatedCmd = L"\"" + relatedPath + L"\"";
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info = {};
+    ASSERT_TRUE(::CreateProcessW(nullptr, relatedCmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                                 &info));
+    velisk::UniqueKernelHandle relatedProcess(info.hProcess);
+    ::CloseHandle(info.hThread);
+    ASSERT_TRUE(WaitFor([&] { return FileExists(relatedPath + L".record"); }));
+
+    ASSERT_TRUE(WriteUtf8(run.newIni, L"[update]\r\nversion=12\r\nrelated=[\"" + related + L"\"]\r\n"));
     // This test process plays the first updater: it holds the installation's lock.
     velisk::UniqueKernelHandle lock(
         ::CreateMutexW(nullptr, FALSE, InstallLockName(WithTrailingSeparator(run.installDir)).c_str()));
     ASSERT_TRUE(lock);
 
     ASSERT_TRUE(run.Run(run.UpdateModeArguments(run.launcherPath)).finished);
+    EXPECT_EQ(::WaitForSingleObject(relatedProcess.get(), 5000), WAIT_OBJECT_0);
     const std::string log = run.InfoLog();
-    EXPECT_TRUE(Contains(log, "killRelatedExe")) << log;  // related processes are ended first
     EXPECT_FALSE(Contains(log, "update thread over")) << log;
     ASSERT_TRUE(WaitFor([&] { return !run.launcherRecords().empty(); }));
     ::Sleep(300);
@@ -199,6 +217,81 @@ TEST(UpdateProcess, HiddenUpdateStartsNeitherClientNorLauncherAtTheEnd) {
     for (const auto& r : run.clientRecords()) {
         EXPECT_EQ(r.cmd.find(L"--noupdate"), std::wstring::npos) << testing::PrintToString(r.cmd);
     }
+}
+
+}  // namespace
+
+namespace {
+
+struct WindowCensus {
+    DWORD pid;
+    int windows = 0;
+    int visibleWithArea = 0;
+    int withTaskbarStyle = 0;
+};
+
+BOOL CALLBACK CountWindows(HWND hwnd, LPARAM param) {
+    auto* census = reinterpret_cast<WindowCensus*>(param);
+    DWORD owner = 0;
+    ::GetWindowThreadProcessId(hwnd, &owner);
+    if (owner != census->pid) return TRUE;
+    wchar_t cls[16] = {};
+    ::GetClassNameW(hwnd, cls, 16);
+    if (std::wstring(cls) != L"#32770") return TRUE;  // the update dialog only
+    ++census->windows;
+    RECT r;
+    ::GetWindowRect(hwnd, &r);
+    if (::IsWindowVisible(hwnd) && r.right > r.left && r.bottom > r.top) ++census->visibleWithArea;
+    if (::GetWindowLongPtrW(hwnd, GWL_EXSTYLE) & WS_EX_APPWINDOW) ++census->withTaskbarStyle;
+    return TRUE;
+}
+
+TEST(UpdateProcess, HiddenUpdateNeverShowsAWindowAndHandsTheClientTheCopyCommand) {
+    UpdateRun run;
+    run.InstallClient(L"VeliskLive.exe");
+    ASSERT_TRUE(WriteUtf8(run.installDir + L"\\version.ini", L"[update]\r\ncanHide=1\r\nversion=30\r\n"));
+    ASSERT_TRUE(WriteUtf8(run.newIni, L"[update]\r\nhide=1\r\nminHideVersion=30\r\nversion=31\r\n"
+                                      L"related=[\"vk_service.exe\"]\r\n[updateInfo]\r\nnote\r\n"));
+    ChildProcess caller(L"\"" + BinFile(L"client_standin.exe") + L"\" --no-window");
+    ASSERT_TRUE(caller.started());
+    ChildProcess update(run.CommandLine(run.UpdateModeArguments(run.launcherPath, caller.pid())), L"",
+                        run.Environment());
+    ASSERT_TRUE(update.started());
+
+    // While the worker waits for the caller, the updater has its window but
+    // never shows it; once initialised it has no task-bar button.
+    int visibleSamples = 0;
+    ASSERT_TRUE(WaitFor([&] {
+        WindowCensus census{update.pid()};
+        ::EnumWindows(&CountWindows, reinterpret_cast<LPARAM>(&census));
+        visibleSamples += census.visibleWithArea;
+        return census.windows > 0 && census.withTaskbarStyle == 0;
+    }));
+    EXPECT_EQ(visibleSamples, 0);
+    for (int i = 0; i < 20; ++i) {
+        WindowCensus census{update.pid()};
+        ::EnumWindows(&CountWindows, reinterpret_cast<LPARAM>(&census));
+        EXPECT_EQ(census.visibleWithArea, 0);
+        EXPECT_EQ(census.withTaskbarStyle, 0);
+        ::Sleep(25);
+    }
+    EXPECT_TRUE(run.clientRecords().empty());
+
+    caller.Terminate();
+    ASSERT_TRUE(update.Wait(60000));
+    const auto client = run.clientRecords();
+    ASSERT_EQ(client.size(), 1u);
+    const std::wstring installNoSep = run.installDir;
+    const std::wstring expectedStart = L"-copy \"" + BinFile(L"Update.exe") + L"\" \"" + run.installDir + L"\\update";
+    EXPECT_NE(client[0].cmd.find(expectedStart), std::wstring::npos) << testing::PrintToString(client[0].cmd);
+    const std::wstring expectedEnd = L"\" \"" + installNoSep + L"\" " + std::to_wstring(update.pid()) +
+                                     L" \"[\"vk_service.exe\"]\"";
+    EXPECT_EQ(client[0].cmd.substr(client[0].cmd.size() - expectedEnd.size()), expectedEnd)
+        << testing::PrintToString(client[0].cmd);
+    EXPECT_EQ(client[0].cwd + L"\\", WithTrailingSeparator(run.installDir));
+    const std::string log = run.InfoLog();
+    EXPECT_TRUE(Contains(log, "point imstartup_pc: ")) << log;
+    EXPECT_TRUE(Contains(log, "point update_ifsucc: ")) << log;
 }
 
 }  // namespace

@@ -8,26 +8,13 @@
 #include <fstream>
 
 #include "velisk/handles.h"
+#include "velisk/wide_text.h"
 
 namespace testing_support {
 
-std::wstring Utf8ToWide(const std::string& text) {
-    if (text.empty()) return {};
-    const int n = ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring out(static_cast<size_t>(n), L'\0');
-    ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
-    return out;
-}
+std::wstring Utf8ToWide(const std::string& text) { return velisk::ToWide(text); }
 
-std::string WideToUtf8String(const std::wstring& text) {
-    if (text.empty()) return {};
-    const int n = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
-                                        nullptr, nullptr);
-    std::string out(static_cast<size_t>(n), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n, nullptr,
-                          nullptr);
-    return out;
-}
+std::string WideToUtf8String(const std::wstring& text) { return velisk::ToUtf8(text); }
 
 static std::wstring Normalize(std::wstring path) {
     std::replace(path.begin(), path.end(), L'/', L'\\');
@@ -152,29 +139,52 @@ static std::vector<wchar_t> BuildEnvironment(const std::map<std::wstring, std::w
     return out;
 }
 
-ProcessResult RunProcess(const std::wstring& commandLine, const std::wstring& workDir,
-                         const std::map<std::wstring, std::wstring>& extraEnv, DWORD timeoutMs) {
-    ProcessResult result;
+ChildProcess::ChildProcess(const std::wstring& commandLine, const std::wstring& workDir,
+                           const std::map<std::wstring, std::wstring>& extraEnv) {
     std::vector<wchar_t> cmd(commandLine.begin(), commandLine.end());
     cmd.push_back(L'\0');
     std::vector<wchar_t> env = BuildEnvironment(extraEnv);
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION info = {};
-    if (!::CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, CREATE_UNICODE_ENVIRONMENT,
-                          env.data(), workDir.empty() ? nullptr : workDir.c_str(), &startup, &info)) {
-        return result;
+    if (::CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, CREATE_UNICODE_ENVIRONMENT, env.data(),
+                         workDir.empty() ? nullptr : workDir.c_str(), &startup, &info)) {
+        ::CloseHandle(info.hThread);
+        m_process = info.hProcess;
+        m_pid = info.dwProcessId;
     }
-    velisk::UniqueKernelHandle process(info.hProcess);
-    velisk::UniqueKernelHandle thread(info.hThread);
+}
+
+ChildProcess::~ChildProcess() {
+    if (m_process == nullptr) return;
+    if (!Wait(0)) Terminate();
+    ::CloseHandle(m_process);
+}
+
+bool ChildProcess::Wait(DWORD ms) { return m_process && ::WaitForSingleObject(m_process, ms) == WAIT_OBJECT_0; }
+
+DWORD ChildProcess::exitCode() const {
+    DWORD code = STILL_ACTIVE;
+    if (m_process) ::GetExitCodeProcess(m_process, &code);
+    return code;
+}
+
+void ChildProcess::Terminate() {
+    if (m_process == nullptr) return;
+    ::TerminateProcess(m_process, 1);
+    ::WaitForSingleObject(m_process, 5000);
+}
+
+ProcessResult RunProcess(const std::wstring& commandLine, const std::wstring& workDir,
+                         const std::map<std::wstring, std::wstring>& extraEnv, DWORD timeoutMs) {
+    ProcessResult result;
+    ChildProcess child(commandLine, workDir, extraEnv);
+    if (!child.started()) return result;
     result.started = true;
-    result.pid = info.dwProcessId;
-    if (::WaitForSingleObject(process.get(), timeoutMs) == WAIT_OBJECT_0) {
+    result.pid = child.pid();
+    if (child.Wait(timeoutMs)) {
         result.finished = true;
-        ::GetExitCodeProcess(process.get(), &result.exitCode);
-    } else {
-        ::TerminateProcess(process.get(), 1);
-        ::WaitForSingleObject(process.get(), 5000);
+        result.exitCode = child.exitCode();
     }
     return result;
 }

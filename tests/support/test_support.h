@@ -62,6 +62,30 @@ ProcessResult RunProcess(const std::wstring& commandLine, const std::wstring& wo
                          const std::map<std::wstring, std::wstring>& extraEnv = {},
                          DWORD timeoutMs = 60000);
 
+// A started process that is ended (terminated) when the object goes away
+// unless it has finished.
+class ChildProcess {
+public:
+    // Starts like RunProcess; started() tells whether it worked.
+    ChildProcess(const std::wstring& commandLine, const std::wstring& workDir = L"",
+                 const std::map<std::wstring, std::wstring>& extraEnv = {});
+    ~ChildProcess();
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    bool started() const { return m_process != nullptr; }
+    DWORD pid() const { return m_pid; }
+    HANDLE handle() const { return m_process; }
+    // Waits up to `ms`; true when the process has ended.
+    bool Wait(DWORD ms);
+    DWORD exitCode() const;
+    void Terminate();
+
+private:
+    HANDLE m_process = nullptr;
+    DWORD m_pid = 0;
+};
+
 // Polls `predicate` every 20 ms until it holds or `timeoutMs` passes.
 template <typename Predicate>
 bool WaitFor(Predicate predicate, DWORD timeoutMs = 10000) {

@@ -1,9 +1,17 @@
 // Stand-in for the client program (VeliskLive.exe): records how it was
 // started, shows a top-level window and ends on WM_QUIT (or after two
 // minutes at the latest, so a forgotten stand-in never outlives a test run).
+//
+// Options for tests:
+//   --no-window      run the message loop without any window
+//   --spawn PATH     start PATH as a child process first
 #include <windows.h>
 
+#include <cwchar>
+#include <string>
+
 #include "standin_record.h"
+#include "velisk/handles.h"
 
 namespace {
 
@@ -25,8 +33,33 @@ LRESULT CALLBACK ClientWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
 
 }  // namespace
 
+static void StartChild(const wchar_t* path) {
+    std::wstring cmd = std::wstring(L"\"") + path + L"\"";
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info = {};
+    if (::CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
+        ::CloseHandle(info.hThread);
+        ::CloseHandle(info.hProcess);
+    }
+}
+
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     standin::AppendStartRecord();
+    velisk::ArgumentList args(::GetCommandLineW());
+    bool withWindow = true;
+    for (int i = 1; i < args.count(); ++i) {
+        if (std::wcscmp(args[i], L"--no-window") == 0) withWindow = false;
+        if (std::wcscmp(args[i], L"--spawn") == 0 && i + 1 < args.count()) StartChild(args[++i]);
+    }
+    if (!withWindow) {
+        ::SetTimer(nullptr, kLifetimeTimer, kLifetimeMs, nullptr);
+        MSG msg;
+        while (::GetMessageW(&msg, nullptr, 0, 0) > 0) {
+            if (msg.message == WM_TIMER) break;
+        }
+        return 0;
+    }
     WNDCLASSW wc = {};
     wc.lpfnWndProc = ClientWindowProc;
     wc.hInstance = instance;

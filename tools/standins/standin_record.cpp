@@ -3,29 +3,17 @@
 #include <string>
 
 #include "velisk/handles.h"
+#include "velisk/wide_text.h"
 
 namespace standin {
-namespace {
-
-std::string ToUtf8(const std::wstring& text) {
-    if (text.empty()) return {};
-    const int n = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
-                                        nullptr, nullptr);
-    std::string out(static_cast<size_t>(n), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n, nullptr,
-                          nullptr);
-    return out;
-}
-
-}  // namespace
 
 bool AppendStartRecord() {
     wchar_t exe[MAX_PATH] = {};
     ::GetModuleFileNameW(nullptr, exe, MAX_PATH);
     wchar_t cwd[MAX_PATH] = {};
     ::GetCurrentDirectoryW(MAX_PATH, cwd);
-    const std::string line = "pid=" + std::to_string(::GetCurrentProcessId()) + "\tcwd=" + ToUtf8(cwd) +
-                             "\tcmd=" + ToUtf8(::GetCommandLineW()) + "\r\n";
+    const std::string line = "pid=" + std::to_string(::GetCurrentProcessId()) + "\tcwd=" + velisk::ToUtf8(cwd) +
+                             "\tcmd=" + velisk::ToUtf8(::GetCommandLineW()) + "\r\n";
     const std::wstring recordPath = std::wstring(exe) + L".record";
     // Several starts may race: open for append, shared, and retry briefly.
     for (int attempt = 0; attempt < 50; ++attempt) {

@@ -1,32 +1,268 @@
-// Installation chores and the copy mode's job.
+// Installation chores around an update: the new version.ini, useless files,
+// the firewall rule, the URL protocol, the uninstall entry's version and the
+// desktop shortcut. None of them reports to the user; failures are logged or
+// ignored, and the update goes on.
+#include <windows.h>
+#include <shellapi.h>
+#include <shlobj.h>
+#include <shobjidl.h>
+
+#include <boost/filesystem.hpp>
+#include <boost/property_tree/json_parser.hpp>
+#include <boost/property_tree/ptree.hpp>
 #include <glog/logging.h>
 
+#include <cstdio>
+#include <iostream>
+#include <sstream>
+
+#include "app/install_tasks.h"
 #include "app/update_dlg.h"
+#include "diag/text_format.h"
+#include "engine/version_ini.h"
+
+namespace fs = boost::filesystem;
+
+namespace {
+
+constexpr wchar_t kUpdate[] = L"update";
+constexpr wchar_t kRegKey[] = L"regKey";
+constexpr DWORD kNetshWaitMs = 2000;
+
+// Starts `commandLine` hidden with no standard handles and waits up to
+// `waitMs` for it; exit codes are not read.
+void RunHidden(const std::wstring& commandLine, DWORD waitMs) {
+    std::wstring cmd = commandLine;
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESHOWWINDOW | STARTF_USESTDHANDLES;
+    startup.wShowWindow = SW_HIDE;
+    PROCESS_INFORMATION info = {};
+    if (!::CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
+        return;
+    }
+    velisk::UniqueKernelHandle process(info.hProcess);
+    velisk::UniqueKernelHandle thread(info.hThread);
+    ::WaitForSingleObject(process.get(), waitMs);
+}
+
+std::wstring FormatBounded(size_t maxChars, const wchar_t* format, ...) {
+    std::wstring buffer(maxChars + 1, L'\0');
+    va_list args;
+    va_start(args, format);
+    const int n = std::vswprintf(buffer.data(), buffer.size(), format, args);
+    va_end(args);
+    if (n < 0) {
+        buffer.resize(std::wcslen(buffer.c_str()));  // cut at the buffer
+    } else {
+        buffer.resize(static_cast<size_t>(n));
+    }
+    return buffer;
+}
+
+LSTATUS SetDefaultValue(HKEY key, const std::wstring& value) {
+    return ::RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                            static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+}
+
+LSTATUS SetNamedValue(HKEY key, const wchar_t* name, const std::wstring& value) {
+    return ::RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                            static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+}
+
+// The folder part of `dir` before its last backslash.
+std::wstring CutBeforeLastBackslash(const std::wstring& dir) {
+    const size_t cut = dir.rfind(L'\\');
+    return cut == std::wstring::npos ? dir : dir.substr(0, cut);
+}
+
+}  // namespace
+
+bool ReadMachineValue(const std::wstring& keyPath, const wchar_t* valueName, std::wstring& out) {
+    velisk::UniqueRegKey key;
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, KEY_READ, key.receive()) != ERROR_SUCCESS) {
+        return false;
+    }
+    wchar_t buffer[256] = {};  // 512 bytes
+    DWORD bytes = sizeof(buffer) - sizeof(wchar_t);  // keep room for a NUL the value may lack
+    DWORD type = 0;
+    if (::RegQueryValueExW(key.get(), valueName, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &bytes) !=
+            ERROR_SUCCESS ||
+        (type != REG_SZ && type != REG_EXPAND_SZ)) {
+        return false;
+    }
+    out += buffer;
+    return true;
+}
+
+bool ShortcutPointsToTarget(const std::wstring& shortcutName, const std::wstring& targetExe) {
+    std::wstring desktop;
+    if (!ReadMachineValue(L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders",
+                          L"Common Desktop", desktop)) {
+        return false;
+    }
+    const std::wstring link = desktop + L"\\" + shortcutName + L".lnk";
+
+    const HRESULT init = ::CoInitialize(nullptr);
+    wchar_t target[255] = {};
+    bool resolved = false;
+    {
+        velisk::ComPtr<IShellLinkW> shellLink;
+        velisk::ComPtr<IPersistFile> file;
+        if (SUCCEEDED(::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                                         shellLink.receiveVoid())) &&
+            SUCCEEDED(shellLink->QueryInterface(IID_IPersistFile, file.receiveVoid())) &&
+            SUCCEEDED(file->Load(link.c_str(), STGM_READ)) &&
+            SUCCEEDED(shellLink->GetPath(target, 255, nullptr, SLGP_RAWPATH))) {
+            resolved = true;
+        }
+    }
+    if (SUCCEEDED(init)) ::CoUninitialize();
+    if (!resolved) return false;
+
+    const std::wstring path(target);
+    return path.size() >= targetExe.size() &&
+           path.compare(path.size() - targetExe.size(), targetExe.size(), targetExe) == 0;
+}
+
+void CUpdateDlg::InstallNewVersionIni() {
+    try {
+        const fs::path source(m_newIniPath);
+        const fs::path dest = fs::path(m_installDir + m_stagingDir) / source.filename();
+        if (!fs::exists(dest.parent_path())) fs::create_directories(dest.parent_path());
+        fs::copy_file(source, dest, fs::copy_options::overwrite_existing);
+    } catch (const fs::filesystem_error& e) {
+        std::cout << e.what() << std::endl;
+    }
+}
+
+void CUpdateDlg::DeleteUselessFiles(std::wstring folder, const std::wstring& uselessFilesJson) {
+    if (uselessFilesJson.size() <= 1) return;
+    folder = WithTrailingSeparator(folder);
+    boost::property_tree::wptree tree;
+    try {
+        std::wistringstream stream(uselessFilesJson);
+        boost::property_tree::read_json(stream, tree);
+    } catch (const boost::property_tree::json_parser_error& e) {
+        LOG(ERROR) << "read_json fail: " << e.message();
+        return;
+    }
+    for (const auto& child : tree) {
+        const std::wstring full = folder + child.second.data();
+        LOG(INFO) << "delete useless file: " << WideToUtf8Log(full);
+        try {
+            const fs::path path(full);
+            if (fs::exists(path) && fs::is_regular_file(path)) fs::remove(path);
+        } catch (const fs::filesystem_error& e) {
+            LOG(ERROR) << "delete useless fail: " << e.what();
+        }
+    }
+}
+
+void CUpdateDlg::UpdateFirewallRule(const std::wstring& iniPath, const std::wstring& programPath) {
+    const std::wstring name = ReadIniString(iniPath, kUpdate, L"firewall", L"", 512);
+    if (name.empty()) return;
+    RunHidden(FormatBounded(1023, L"netsh advfirewall firewall delete rule name=\"%ls\"", name.c_str()),
+              kNetshWaitMs);
+    RunHidden(FormatBounded(1023, L"netsh advfirewall firewall add rule name=\"%ls\" dir=in action=allow program=\"%ls\"",
+                            name.c_str(), programPath.c_str()),
+              kNetshWaitMs);
+}
+
+bool CUpdateDlg::RegisterUrlProtocol() {
+    const std::wstring appCode = ReadIniString(m_newIniPath, kRegKey, L"appCode", L"", 512);
+    if (appCode.empty()) {
+        LOG(WARNING) << "read appCode of regKey fail";
+        return false;
+    }
+    wchar_t protocolBuffer[256] = {};
+    if (GetProfileStringUtf8(kRegKey, L"protocol", L"", protocolBuffer, 256, m_newIniPath.c_str()) < 1) {
+        LOG(WARNING) << "read protocol of regKey fail";
+        return false;
+    }
+    const std::wstring protocol(protocolBuffer);
+    const std::wstring target = ReadIniString(m_newIniPath, kRegKey, L"target", L"", 512);
+    if (target.empty()) {
+        LOG(WARNING) << "read target of regKey fail";
+        return false;
+    }
+
+    velisk::UniqueRegKey classes;
+    if (::RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Classes", 0, KEY_WRITE, classes.receive()) !=
+        ERROR_SUCCESS) {
+        LOG(WARNING) << "open HKEY_CLASSES_ROOT key fail";
+        return false;
+    }
+    velisk::UniqueRegKey scheme;
+    LSTATUS ret = ::RegCreateKeyExW(classes.get(), appCode.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr,
+                                    scheme.receive(), nullptr);
+    if (ret != ERROR_SUCCESS) {
+        LOG(WARNING) << "create " << WideToUtf8Log(appCode) << " key fail, ret = " << ret;
+        return false;
+    }
+    if ((ret = SetDefaultValue(scheme.get(), protocol)) != ERROR_SUCCESS) {
+        LOG(WARNING) << "Update protocol " << WideToUtf8Log(protocol) << " fail, ret = " << ret;
+        return false;
+    }
+    const std::wstring path = m_installDir + target;
+    if ((ret = SetNamedValue(scheme.get(), L"URL Protocol", path)) != ERROR_SUCCESS) {
+        LOG(WARNING) << "Update URL Protocol fail, ret = " << ret;
+        return false;
+    }
+    velisk::UniqueRegKey icon;
+    if ((ret = ::RegCreateKeyExW(scheme.get(), L"DefaultIcon", 0, nullptr, 0, KEY_WRITE, nullptr, icon.receive(),
+                                 nullptr)) != ERROR_SUCCESS) {
+        LOG(WARNING) << "create DefaultIcon key fail, ret = " << ret;
+        return false;
+    }
+    if ((ret = SetDefaultValue(icon.get(), path + L", 1")) != ERROR_SUCCESS) {
+        LOG(WARNING) << "Update DefaultIcon fail, ret = " << ret;
+        return false;
+    }
+    velisk::UniqueRegKey command;
+    if ((ret = ::RegCreateKeyExW(scheme.get(), L"shell\\open\\command", 0, nullptr, 0, KEY_WRITE, nullptr,
+                                 command.receive(), nullptr)) != ERROR_SUCCESS) {
+        LOG(WARNING) << "create shell\\open\\command key fail, ret = " << ret;
+        return false;
+    }
+    if ((ret = SetDefaultValue(command.get(), L"\"" + path + L"\" \"%1\"")) != ERROR_SUCCESS) {
+        LOG(WARNING) << "Update shell\\open\\command fail, ret = " << ret;
+        return false;
+    }
+    return true;
+}
+
+bool CUpdateDlg::UpdateDisplayVersion(const std::wstring& iniPath) {
+    wchar_t product[256] = {};
+    if (GetProfileStringUtf8(kUpdate, L"productName", L"", product, 256, iniPath.c_str()) < 1) return false;
+    const std::wstring keyPath =
+        FormatBounded(255, L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\%ls", product);
+    velisk::UniqueRegKey key;
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, KEY_ALL_ACCESS, key.receive()) != ERROR_SUCCESS) {
+        return false;
+    }
+    const std::wstring version = ReadIniString(iniPath, kUpdate, L"versionName", L"", 512);
+    if (version.empty()) return false;
+    return SetNamedValue(key.get(), L"DisplayVersion", version.substr(1)) == ERROR_SUCCESS;
+}
+
+void CUpdateDlg::RefreshShortcut() {
+    wchar_t name[40] = {};
+    if (GetProfileStringUtf8(kUpdate, L"shortcut", L"", name, 40, m_newIniPath.c_str()) < 1) return;
+    if (ShortcutPointsToTarget(name, m_targetExe)) return;
+
+    const std::wstring baseDir = CutBeforeLastBackslash(m_installDir);
+    const std::wstring pinTool = m_installDir + L"Application/pctools/Pinwell.exe";
+    const std::wstring tool = m_installDir + L"Application/pctools/Linkwell.exe";
+    const std::wstring parameters = FormatBounded(254, L"-u \"%ls\" \"%ls\" \"%ls\" \"%ls\"", name, baseDir.c_str(),
+                                                  m_targetExe.c_str(), pinTool.c_str());
+    const HINSTANCE started =
+        ::ShellExecuteW(nullptr, L"runas", tool.c_str(), parameters.c_str(), nullptr, SW_HIDE);
+    LOG(INFO) << "dir = " << WideToUtf8Log(tool);
+    LOG(INFO) << "cmd = " << WideToUtf8Log(parameters);
+    LOG(INFO) << "runas as Linkwell " << static_cast<const void*>(started);
+}
 
 void CUpdateDlg::CopyStagedUpdate(const std::wstring& src, const std::wstring& dst, bool restart) {
     LOG(INFO) << "CopyStagedUpdate: the staged copy is not built yet";
 }
-
-void CUpdateDlg::InstallNewVersionIni() {
-    LOG(INFO) << "InstallNewVersionIni: not built yet";
-}
-
-void CUpdateDlg::DeleteUselessFiles(std::wstring folder, const std::wstring& uselessFilesJson) {
-    LOG(INFO) << "DeleteUselessFiles: not built yet";
-}
-
-void CUpdateDlg::UpdateFirewallRule(const std::wstring& iniPath, const std::wstring& programPath) {
-    LOG(INFO) << "UpdateFirewallRule: not built yet";
-}
-
-bool CUpdateDlg::RegisterUrlProtocol() {
-    LOG(INFO) << "RegisterUrlProtocol: not built yet";
-    return false;
-}
-
-bool CUpdateDlg::UpdateDisplayVersion(const std::wstring& iniPath) {
-    LOG(INFO) << "UpdateDisplayVersion: not built yet";
-    return false;
-}
-
-void CUpdateDlg::RefreshShortcut() { LOG(INFO) << "RefreshShortcut: not built yet"; }

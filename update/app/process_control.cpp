@@ -1,10 +1,174 @@
 // Ending the client and its related processes before files are replaced.
+#include "app/process_control.h"
+
+#include <shellapi.h>
+#include <tlhelp32.h>
+
+#include <boost/property_tree/json_parser.hpp>
+#include <boost/property_tree/ptree.hpp>
 #include <glog/logging.h>
 
+#include <sstream>
+
 #include "app/update_dlg.h"
+#include "diag/text_format.h"
 
-void CUpdateDlg::killRelatedExe() { LOG(INFO) << "killRelatedExe: not built yet"; }
+namespace {
 
-void CUpdateDlg::CloseTargetClient(const std::wstring& exeName) {
-    LOG(INFO) << "CloseTargetClient: not built yet";
+constexpr DWORD kEndWaitMs = 1000;
+constexpr int kQuitAttempts = 10;
+
+// Calls `visit` for each process of a fresh snapshot, in snapshot order.
+template <typename Visit>
+void ForEachProcess(Visit visit) {
+    velisk::UniqueFileHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!snapshot) return;
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = ::Process32FirstW(snapshot.get(), &entry); more;
+         more = ::Process32NextW(snapshot.get(), &entry)) {
+        if (!visit(entry)) return;
+    }
 }
+
+// Ends a process with all access and exit code 0xFFFFFFFF, then waits for it.
+void TerminateWithAllAccess(DWORD pid) {
+    velisk::UniqueKernelHandle process(::OpenProcess(PROCESS_ALL_ACCESS, FALSE, pid));
+    if (!process) return;
+    ::TerminateProcess(process.get(), 0xFFFFFFFF);
+    ::WaitForSingleObject(process.get(), kEndWaitMs);
+}
+
+struct WindowSearch {
+    DWORD pid;
+    HWND found;
+};
+
+BOOL CALLBACK FindTopLevelWindowOf(HWND hwnd, LPARAM param) {
+    auto* search = reinterpret_cast<WindowSearch*>(param);
+    DWORD owner = 0;
+    ::GetWindowThreadProcessId(hwnd, &owner);
+    if (owner == search->pid && ::GetParent(hwnd) == nullptr) {
+        search->found = hwnd;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+}  // namespace
+
+std::vector<std::wstring> ParseRelatedExes(const std::wstring& json, bool* parsed) {
+    *parsed = true;
+    std::vector<std::wstring> names;
+    try {
+        std::wistringstream stream(json);
+        boost::property_tree::wptree tree;
+        boost::property_tree::read_json(stream, tree);
+        for (const auto& child : tree) names.push_back(child.second.data());
+    } catch (const boost::property_tree::json_parser_error& e) {
+        LOG(ERROR) << "killRelatedExe" << e.message();
+        *parsed = false;
+    } catch (const std::exception& e) {
+        LOG(ERROR) << "killRelatedExe" << e.what();
+        *parsed = false;
+    }
+    if (!*parsed) names = {L"vk_service.exe", L"QtWebEngineProcess.exe"};
+    return names;
+}
+
+std::wstring BuildHaltrixParameter(const std::vector<DWORD>& pids) {
+    std::wstring parameter = L"--pids \"[";
+    for (DWORD pid : pids) parameter += std::to_wstring(pid) + L",";
+    if (parameter.back() != L',') return L"";
+    parameter.back() = L']';
+    parameter += L"\"";
+    return parameter;
+}
+
+long KillProcessById(DWORD pid) {
+    velisk::UniqueKernelHandle process(::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid));
+    if (!process || !::TerminateProcess(process.get(), 0)) return static_cast<long>(pid);
+    ::WaitForSingleObject(process.get(), kEndWaitMs);
+    return -1;
+}
+
+long FindProcessByName(const std::wstring& exeName) {
+    long found = -1;
+    ForEachProcess([&](const PROCESSENTRY32W& entry) {
+        if (::CompareStringOrdinal(entry.szExeFile, -1, exeName.c_str(), -1, TRUE) == CSTR_EQUAL) {
+            found = static_cast<long>(entry.th32ProcessID);
+            return false;
+        }
+        return true;
+    });
+    return found;
+}
+
+void KillProcessesByName(const std::vector<std::wstring>& names) {
+    std::vector<DWORD> matches;
+    ForEachProcess([&](const PROCESSENTRY32W& entry) {
+        for (const auto& name : names) {
+            if (name == entry.szExeFile) matches.push_back(entry.th32ProcessID);
+        }
+        return true;
+    });
+
+    std::vector<DWORD> survivors;
+    for (DWORD pid : matches) {
+        if (KillProcessById(pid) != -1) survivors.push_back(pid);
+    }
+    const std::wstring parameter = BuildHaltrixParameter(survivors);
+    if (parameter.empty()) return;
+
+    // The elevated helper beside the updater ends what this process could not.
+    SHELLEXECUTEINFOW info = {};
+    info.cbSize = sizeof(info);
+    info.fMask = SEE_MASK_NOCLOSEPROCESS;
+    info.lpVerb = L"runas";
+    info.lpFile = L"Haltrix.exe";
+    info.lpParameters = parameter.c_str();
+    wchar_t workDir[MAX_PATH] = {};
+    ::GetCurrentDirectoryW(MAX_PATH, workDir);
+    info.lpDirectory = workDir;
+    info.nShow = SW_HIDE;
+    ::ShellExecuteExW(&info);
+    velisk::UniqueKernelHandle tool(info.hProcess);
+    const INT_PTR started = reinterpret_cast<INT_PTR>(info.hInstApp);
+    if (started > 32 && tool) ::WaitForSingleObject(tool.get(), INFINITE);
+    LOG(INFO) << "cmd = " << WideToUtf8Log(parameter);
+    LOG(INFO) << "o_ret" << started;
+}
+
+void CloseClientProcess(const std::wstring& exeName) {
+    const long pid = FindProcessByName(exeName);
+    if (pid <= 0) return;
+
+    std::vector<DWORD> children;
+    ForEachProcess([&](const PROCESSENTRY32W& entry) {
+        if (entry.th32ParentProcessID == static_cast<DWORD>(pid)) children.push_back(entry.th32ProcessID);
+        return true;
+    });
+    for (DWORD child : children) {
+        if (child != ::GetCurrentProcessId()) TerminateWithAllAccess(child);
+    }
+
+    WindowSearch search = {static_cast<DWORD>(pid), nullptr};
+    ::EnumWindows(&FindTopLevelWindowOf, reinterpret_cast<LPARAM>(&search));
+    long remaining = pid;
+    if (search.found != nullptr) {
+        for (int attempt = 0; attempt < kQuitAttempts; ++attempt) {
+            ::PostMessageW(search.found, WM_QUIT, 0, 0);
+            remaining = FindProcessByName(exeName);
+            if (remaining <= 0) break;
+        }
+    }
+    if (remaining > 0) TerminateWithAllAccess(static_cast<DWORD>(remaining));
+}
+
+void CUpdateDlg::killRelatedExe() {
+    if (m_relatedExes.size() <= 1) return;
+    bool parsed = true;
+    KillProcessesByName(ParseRelatedExes(m_relatedExes, &parsed));
+}
+
+void CUpdateDlg::CloseTargetClient(const std::wstring& exeName) { CloseClientProcess(exeName); }

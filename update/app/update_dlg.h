@@ -12,9 +12,22 @@
 #include <vector>
 
 #include "app/framework/dialog.h"
+#include "app/res/resource.h"
+#include "app/skin_controls.h"
 #include "velisk/handles.h"
 
 class IVkAutoUpdater;
+struct FileUpdateStatus;
+
+namespace Gdiplus {
+class Graphics;
+class Color;
+}  // namespace Gdiplus
+
+// A layout box in pixels (x, y, width, height), as GDI+ takes it.
+struct LayoutRect {
+    float x, y, width, height;
+};
 
 // Posted by the worker: lParam is a heap copy of one status record that the
 // handler frees.
@@ -22,7 +35,6 @@ constexpr UINT WM_UPDATE_STATUS = WM_USER + 1;
 // Posted by the worker when it has finished.
 constexpr UINT WM_UPDATE_DONE = WM_USER + 2;
 
-constexpr UINT IDD_UPDATE_DIALOG = 102;
 
 class CUpdateDlg : public fw::CDialogEx {
 public:
@@ -59,6 +71,16 @@ public:
     bool hidden() const { return m_hidden; }
     bool restartOnCrash() const { return m_restartOnCrash.load(); }
 
+    // Worker side: turns one engine status record into a posted
+    // WM_UPDATE_STATUS carrying a heap copy (the window thread frees it).
+    static void OnEngineStatus(const FileUpdateStatus* status, void* userData);
+
+    // Window-thread handlers, public so tests can drive them directly.
+    LRESULT OnUpdateStatus(WPARAM wp, LPARAM lp);
+    void OnCloseButton();
+    const std::wstring& statusText() const { return m_statusText; }
+    const std::wstring& updateNotes() const { return m_updateNotes; }
+
     // Run fields (filled by InitFromCommandLine).
     std::wstring m_installDir;
     std::wstring m_stagingDir;
@@ -76,7 +98,25 @@ public:
     std::wstring m_uselessFiles;
     IVkAutoUpdater* m_updater = nullptr;
 
+    // Window and worker fields.
+    HICON m_hIcon = nullptr;
+    ULONG_PTR m_gdiplusToken = 0;
+    std::wstring m_statusText;
+    LayoutRect m_statusRect{30, 324, 600, 17};
+    RECT m_statusArea{30, 324, 600, 350};
+    LayoutRect m_notesRect{90, 104, 452, 152};
+    std::wstring m_updateNotes;
+    HBITMAP m_scrollSkin = nullptr;
+    CMyProgressCtrl m_progress;
+    CMyProgressCtrl m_progress2;
+    CMyButton m_btnMin;
+    CMyButton m_btnClose;
+    CMyLink m_link;
+    CMyButton m_btnStart;
+    CEditEx m_notesEdit;
+
 protected:
+    void DoDataExchange() override;
     BOOL OnInitDialog() override;
     BOOL PreTranslateMessage(MSG* msg) override;
     LRESULT OnMessage(UINT msg, WPARAM wp, LPARAM lp, bool* handled) override;
@@ -84,13 +124,43 @@ protected:
 private:
     static DWORD WINAPI UpdateThreadProc(LPVOID param);
     void DoUpdate();
+    void WaitForCaller();
+    void RelaunchClientForCopy();
     void OnUpdateDone();
     void RunEndSequence();
+    void LoadUpdateNotes();
+    void ApplyLayout();
+    void OnPaint();
+    void OnSize();
+    void OnDestroy();
+    void OnLButtonDown(LPARAM point);
+    void OnLinkButton();
 
     velisk::UniqueKernelHandle m_workerThread;
     std::atomic<bool> m_stopRequested{false};
     velisk::UniqueKernelHandle m_installLock;
 };
+
+// The notes box's painting: rectangles and quarter pies of radius r.
+void FillRoundRect(Gdiplus::Graphics* graphics, const Gdiplus::Color& color, int x, int y, int width,
+                   int height, int radius);
+// Anti-aliased white fill and a 1-pixel frame of `color` with round corners.
+void DrawRoundRect(Gdiplus::Graphics* graphics, const Gdiplus::Color& color, int x, int y, int width,
+                   int height, int radius);
+
+// Progress percentage for `index` of `total`: divided first in double
+// precision, truncated toward zero; 0 when total is 0.
+int ProgressPercent(int index, int total);
+
+// The notes text: the heading (with the version name when it has at least
+// two characters) in front of the lines, each line followed by "\r\n";
+// empty when there are no lines.
+std::wstring ComposeUpdateNotes(const std::wstring& versionName, const std::vector<std::wstring>& lines);
+
+// Parameter string handed to the client by a hidden run for a later copy:
+// -copy "<updater>" "<installDir><stagingDir>" "<baseDir>" <pid> "<related>".
+std::wstring BuildCopyParameters(const std::wstring& updaterPath, const std::wstring& installDir,
+                                 const std::wstring& stagingDir, DWORD pid, const std::wstring& relatedExes);
 
 // The run's installation folder with a trailing "\\" unless it already ends
 // in "\\" or "/".

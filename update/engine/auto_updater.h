@@ -81,3 +81,6 @@ public:
     virtual bool ApplyStagedUpdate(const wchar_t* srcDir, const wchar_t* dstDir,
                                    int removeSource) = 0;
 };
+
+// Creates the update engine; the caller deletes it through the interface.
+IVkAutoUpdater* CreateAutoUpdater();

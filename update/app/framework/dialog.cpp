@@ -84,6 +84,24 @@ INT_PTR CALLBACK CDialogEx::DialogProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp
     self = reinterpret_cast<CDialogEx*>(::GetWindowLongPtrW(hwnd, DWLP_USER));
     if (self == nullptr) return FALSE;
 
+    // Notifications about a bound control go to that control first.
+    HWND control = nullptr;
+    if (msg == WM_DRAWITEM) {
+        control = reinterpret_cast<const DRAWITEMSTRUCT*>(lp)->hwndItem;
+    } else if (msg == WM_CTLCOLOREDIT || msg == WM_CTLCOLORSTATIC || msg == WM_CTLCOLORBTN) {
+        control = reinterpret_cast<HWND>(lp);
+    }
+    if (CWnd* target = CWnd::FromHandle(control)) {
+        LRESULT reflected = 0;
+        if (target->OnReflectedMessage(msg, wp, lp, &reflected)) {
+            if (msg == WM_DRAWITEM) {
+                ::SetWindowLongPtrW(hwnd, DWLP_MSGRESULT, reflected);
+                return TRUE;
+            }
+            return static_cast<INT_PTR>(reflected);  // colour messages answer with the brush
+        }
+    }
+
     bool handled = false;
     const LRESULT result = self->OnMessage(msg, wp, lp, &handled);
     if (msg == WM_NCDESTROY) {

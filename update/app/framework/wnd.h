@@ -45,6 +45,11 @@ public:
     // message to the control's original procedure.
     virtual LRESULT WindowProc(UINT msg, WPARAM wp, LPARAM lp);
 
+    // A notification that the parent dialog passes back to the control it
+    // concerns (WM_DRAWITEM, WM_CTLCOLOR*). Return true and set *result to
+    // handle it; the default leaves it to the dialog.
+    virtual bool OnReflectedMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT* result) { return false; }
+
     HWND m_hWnd = nullptr;
 
 protected:

@@ -2,6 +2,10 @@
 #pragma once
 
 #define IDR_MAINFRAME       128
+#define IDB_PNG_CLOSE       129
+#define IDB_PNG_MINIMIZE    130
+#define IDB_PNG_BACKGROUND  131
+#define IDB_SCROLL_SKIN     135
 #define IDD_UPDATE_DIALOG   102
 #define IDC_PROGRESS        1001
 #define IDC_BTN_CLOSE       1005

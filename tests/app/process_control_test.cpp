@@ -1,0 +1,175 @@
+// Ending related processes and the client, against real processes.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "app/process_control.h"
+#include "app/update_dlg.h"
+#include "support/log_capture.h"
+#include "support/test_support.h"
+#include "velisk/handles.h"
+
+namespace {
+
+using namespace testing_support;
+
+// A copy of the client stand-in under `name`, started with `arguments`.
+class StandInProcess {
+public:
+    StandInProcess(const ScratchDir& dir, const std::wstring& name, const std::wstring& arguments = L"") {
+        m_path = dir / name;
+        ::CopyFileW(BinFile(L"client_standin.exe").c_str(), m_path.c_str(), FALSE);
+        std::wstring cmd = L"\"" + m_path + L"\" " + arguments;
+        STARTUPINFOW startup = {};
+        startup.cb = sizeof(startup);
+        PROCESS_INFORMATION info = {};
+        if (::CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
+            m_process.reset(info.hProcess);
+            ::CloseHandle(info.hThread);
+            pid = info.dwProcessId;
+        }
+        // Ready once it has recorded its start (and made its window).
+        WaitFor([&] { return FileExists(m_path + L".record"); });
+        ::Sleep(200);
+    }
+    ~StandInProcess() {
+        if (running()) ::TerminateProcess(m_process.get(), 0);
+    }
+    bool running() const { return m_process && ::WaitForSingleObject(m_process.get(), 0) == WAIT_TIMEOUT; }
+    bool EndsWithin(DWORD ms) const { return ::WaitForSingleObject(m_process.get(), ms) == WAIT_OBJECT_0; }
+    DWORD exitCode() const {
+        DWORD code = 0;
+        ::GetExitCodeProcess(m_process.get(), &code);
+        return code;
+    }
+    const std::wstring& path() const { return m_path; }
+    DWORD pid = 0;
+
+private:
+    std::wstring m_path;
+    velisk::UniqueKernelHandle m_process;
+};
+
+std::wstring Unique(const std::wstring& base) { return base + std::to_wstring(::GetCurrentProcessId()) + L".exe"; }
+
+TEST(RelatedProcesses, ListIsAJsonArrayOrTheDefaultList) {
+    struct Case {
+        const char* name;
+        std::wstring json;
+        bool parsed;
+        std::vector<std::wstring> names;
+    };
+    const Case cases[] = {
+        {"array in document order", L"[\"b.exe\", \"a.exe\"]", true, {L"b.exe", L"a.exe"}},
+        {"object: keys are ignored", L"{\"x\": \"c.exe\", \"y\": \"d.exe\"}", true, {L"c.exe", L"d.exe"}},
+        {"empty array", L"[]", true, {}},
+        {"not json", L"vk_service.exe", false, {L"vk_service.exe", L"QtWebEngineProcess.exe"}},
+        {"lone bracket", L"[", false, {L"vk_service.exe", L"QtWebEngineProcess.exe"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        LogCapture log;
+        bool parsed = !c.parsed;
+        EXPECT_EQ(ParseRelatedExes(c.json, &parsed), c.names);
+        EXPECT_EQ(parsed, c.parsed);
+        EXPECT_EQ(log.Count("killRelatedExe", google::GLOG_ERROR), c.parsed ? 0 : 1);
+    }
+}
+
+TEST(RelatedProcesses, HelperParameterListsTheIdsThatSurvived) {
+    EXPECT_EQ(BuildHaltrixParameter({1204, 88}), L"--pids \"[1204,88]\"");
+    EXPECT_EQ(BuildHaltrixParameter({7}), L"--pids \"[7]\"");
+    EXPECT_EQ(BuildHaltrixParameter({}), L"");
+}
+
+TEST(RelatedProcesses, ListedProcessesEndByExactNameAndNoHelperIsNeeded) {
+    ScratchDir dir(L"kill");
+    const std::wstring a = Unique(L"relA_"), b = Unique(L"relB_");
+    StandInProcess procA(dir, a), procB(dir, b);
+    std::wstring upper = Unique(L"RELC_");
+    StandInProcess procUpper(dir, upper);
+    ASSERT_TRUE(procA.running() && procB.running() && procUpper.running());
+
+    CUpdateDlg dlg;
+    // relc_ in lower case does not match the running RELC_ (exact match).
+    std::wstring lowerC = upper;
+    for (auto& ch : lowerC) ch = static_cast<wchar_t>(towlower(ch));
+    dlg.m_relatedExes = L"[\"" + a + L"\",\"" + b + L"\",\"" + lowerC + L"\"]";
+    LogCapture log;
+    dlg.killRelatedExe();
+    EXPECT_TRUE(procA.EndsWithin(2000));
+    EXPECT_TRUE(procB.EndsWithin(2000));
+    EXPECT_EQ(procA.exitCode(), 0u);
+    EXPECT_TRUE(procUpper.running());
+    EXPECT_EQ(log.Count("cmd = "), 0);
+    EXPECT_EQ(log.Count("o_ret"), 0);
+}
+
+TEST(RelatedProcesses, ShortOrMalformedListsEndNothingOrTheDefaults) {
+    ScratchDir dir(L"kill");
+    StandInProcess service(dir, L"vk_service.exe");
+    ASSERT_TRUE(service.running());
+
+    CUpdateDlg dlg;
+    for (const wchar_t* shortList : {L"", L"["}) {
+        dlg.m_relatedExes = shortList;
+        LogCapture log;
+        dlg.killRelatedExe();
+        EXPECT_EQ(log.Count("killRelatedExe"), 0);
+    }
+    EXPECT_TRUE(service.running());
+
+    dlg.m_relatedExes = L"[\"unterminated";
+    LogCapture log;
+    dlg.killRelatedExe();
+    EXPECT_EQ(log.Count("killRelatedExe", google::GLOG_ERROR), 1);
+    EXPECT_TRUE(service.EndsWithin(2000));
+}
+
+TEST(ClientProcess, ChildrenEndFirstThenTheClientWhateverTheNameCase) {
+    ScratchDir dir(L"client");
+    const std::wstring childName = Unique(L"clientChild_");
+    ::CopyFileW(BinFile(L"client_standin.exe").c_str(), (dir / childName).c_str(), FALSE);
+    StandInProcess client(dir, Unique(L"ClientMain_"), L"--spawn \"" + (dir / childName) + L"\"");
+    ASSERT_TRUE(WaitFor([&] { return FindProcessByName(childName) > 0; }));
+    const long childPid = FindProcessByName(childName);
+    velisk::UniqueKernelHandle child(::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE,
+                                                   static_cast<DWORD>(childPid)));
+    ASSERT_TRUE(child);
+
+    std::wstring upperName = Unique(L"CLIENTMAIN_");
+    CloseClientProcess(upperName);
+    EXPECT_EQ(::WaitForSingleObject(child.get(), 2000), WAIT_OBJECT_0);
+    DWORD childCode = 0;
+    ::GetExitCodeProcess(child.get(), &childCode);
+    EXPECT_EQ(childCode, 0xFFFFFFFFu);
+    EXPECT_TRUE(client.EndsWithin(2000));
+    EXPECT_EQ(FindProcessByName(upperName), -1);
+}
+
+TEST(ClientProcess, ClientWithoutWindowIsTerminated) {
+    ScratchDir dir(L"client");
+    StandInProcess client(dir, Unique(L"Windowless_"), L"--no-window");
+    ASSERT_TRUE(client.running());
+    CloseClientProcess(Unique(L"Windowless_"));
+    EXPECT_TRUE(client.EndsWithin(2000));
+    EXPECT_EQ(client.exitCode(), 0xFFFFFFFFu);
+    // A client that is not running is left alone.
+    CloseClientProcess(Unique(L"NotRunning_"));
+}
+
+TEST(Haltrix, EndsTheProcessesGivenInItsIdList) {
+    ScratchDir dir(L"haltrix");
+    StandInProcess first(dir, Unique(L"haltA_")), second(dir, Unique(L"haltB_"));
+    const std::wstring parameter = BuildHaltrixParameter({first.pid, second.pid});
+    const ProcessResult r = RunProcess(L"\"" + BinFile(L"Haltrix.exe") + L"\" " + parameter);
+    ASSERT_TRUE(r.finished);
+    EXPECT_EQ(r.exitCode, 0u);
+    EXPECT_TRUE(first.EndsWithin(2000));
+    EXPECT_TRUE(second.EndsWithin(2000));
+}
+
+}  // namespace

@@ -1,0 +1,194 @@
+// The update window in this process, with the real resources, a real worker
+// thread and a real process that the worker waits for.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include <cwchar>
+#include <string>
+#include <vector>
+
+#include "app/update_dlg.h"
+#include "engine/auto_updater.h"
+#include "support/test_support.h"
+#include "velisk/handles.h"
+
+namespace {
+
+using namespace testing_support;
+
+TEST(UpdateDialogText, NotesHeadingProgressAndCopyParameters) {
+    EXPECT_EQ(ComposeUpdateNotes(L"V2.0", {L"a", L"b"}),
+              L"本次更新内容：\r\n\r\n最新版本：V2.0\r\na\r\nb\r\n");
+    EXPECT_EQ(ComposeUpdateNotes(L"V", {L"a"}), L"本次更新内容：\r\n\r\na\r\n");
+    EXPECT_EQ(ComposeUpdateNotes(L"V2.0", {}), L"");
+
+    struct Case {
+        int index, total, percent;
+    };
+    for (const Case& c : {Case{1, 4, 25}, Case{3, 4, 75}, Case{1, 3, 33}, Case{2, 3, 66}, Case{4, 4, 100},
+                          Case{0, 0, 0}}) {
+        EXPECT_EQ(ProgressPercent(c.index, c.total), c.percent) << c.index << "/" << c.total;
+    }
+
+    EXPECT_EQ(BuildCopyParameters(L"C:\\Tools\\Update.exe", L"C:\\App\\", L"update123", 77, L"[\"a.exe\"]"),
+              L"-copy \"C:\\Tools\\Update.exe\" \"C:\\App\\update123\" \"C:\\App\" 77 \"[\"a.exe\"]\"");
+}
+
+// A process that the worker waits for, ended by the test.
+class CallerProcess {
+public:
+    CallerProcess() {
+        std::wstring cmd = L"\"" + BinFile(L"client_standin.exe") + L"\" --no-window";
+        STARTUPINFOW startup = {};
+        startup.cb = sizeof(startup);
+        PROCESS_INFORMATION info = {};
+        if (::CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
+            m_process.reset(info.hProcess);
+            ::CloseHandle(info.hThread);
+            pid = info.dwProcessId;
+        }
+    }
+    ~CallerProcess() { End(); }
+    void End() {
+        if (m_process) {
+            ::TerminateProcess(m_process.get(), 0);
+            ::WaitForSingleObject(m_process.get(), 5000);
+            m_process.reset();
+        }
+    }
+    DWORD pid = 0;
+
+private:
+    velisk::UniqueKernelHandle m_process;
+};
+
+// Runs this thread's messages as the dialog's modal loop does (through its
+// PreTranslateMessage when given) until `done` holds or `ms` pass.
+template <typename Done>
+bool PumpUntil(Done done, DWORD ms = 10000, fw::CDialogEx* dialog = nullptr) {
+    const ULONGLONG end = ::GetTickCount64() + ms;
+    while (!done()) {
+        MSG msg;
+        while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            if (dialog != nullptr && dialog->PreTranslateMessage(&msg)) continue;
+            ::TranslateMessage(&msg);
+            ::DispatchMessageW(&msg);
+        }
+        if (::GetTickCount64() >= end) return false;
+        ::Sleep(5);
+    }
+    return true;
+}
+
+std::string NotesIni(int lines) {
+    std::string text = "[update]\r\nversionName=V2.0\r\n[updateInfo]\r\n";
+    for (int i = 1; i <= lines; ++i) text += "line " + std::to_string(i) + "\r\n";
+    return text;
+}
+
+FileUpdateStatus* NewStatus(int code, int index, int total, const wchar_t* name) {
+    auto* status = new FileUpdateStatus{};
+    status->status = code;
+    status->index = index;
+    status->total = total;
+    std::wcsncpy(status->fileName, name, 255);
+    return status;
+}
+
+TEST(UpdateDialog, ShowsStatusAndProgressKeepsOpenOnKeysAndEndsWhenTheWorkerEnds) {
+    ScratchDir dir(L"dlg");
+    ASSERT_TRUE(WriteBytes(dir / L"new.ini", NotesIni(4)));
+    CallerProcess caller;
+    ASSERT_NE(caller.pid, 0u);
+
+    CUpdateDlg dlg;
+    dlg.m_installDir = dir.path() + L"\\";
+    dlg.m_newIniPath = dir / L"new.ini";
+    dlg.m_versionName = L"V2.0";
+    dlg.m_waitPid = static_cast<long>(caller.pid);
+    ASSERT_TRUE(dlg.Create(IDD_UPDATE_DIALOG));
+    HWND window = dlg.m_hWnd;
+
+    // Four short lines under the long heading make 8 edit lines: no scroll bar.
+    HWND edit = ::GetDlgItem(window, IDC_NOTES);
+    EXPECT_EQ(::SendMessageW(edit, EM_GETLINECOUNT, 0, 0), 8);
+    EXPECT_EQ(::GetWindowLongPtrW(edit, GWL_STYLE) & WS_VSCROLL, 0);
+    EXPECT_TRUE(::IsWindowVisible(edit));
+    RECT rect;
+    ::GetWindowRect(window, &rect);
+    EXPECT_EQ(rect.right - rect.left, 630);
+    EXPECT_EQ(rect.bottom - rect.top, 390);
+
+    HWND progress = ::GetDlgItem(window, IDC_PROGRESS);
+    dlg.OnUpdateStatus(0, reinterpret_cast<LPARAM>(NewStatus(FUS_DOWNLOADING, 0, 4, L"bin/a.dll")));
+    EXPECT_EQ(dlg.statusText(), L"正在下载(1/4)：bin/a.dll");
+    EXPECT_EQ(::SendMessageW(progress, PBM_GETPOS, 0, 0), 25);
+
+    // The worker's path: a copy posted by the engine callback.
+    FileUpdateStatus verify = *NewStatus(FUS_VERIFYFILE, 3, 4, L"c.dat");
+    CUpdateDlg::OnEngineStatus(&verify, &dlg);
+    ASSERT_TRUE(PumpUntil([&] { return dlg.statusText() == L"正在校验(3/4)：c.dat"; }));
+    EXPECT_EQ(::SendMessageW(progress, PBM_GETPOS, 0, 0), 75);
+    EXPECT_EQ(dlg.OnUpdateStatus(0, 0), 1);  // a null record is ignored
+
+    EXPECT_TRUE(dlg.restartOnCrash());
+    dlg.OnUpdateStatus(0, reinterpret_cast<LPARAM>(NewStatus(FUS_COPYSTART, 0, 0, L"")));
+    EXPECT_FALSE(dlg.restartOnCrash());
+    dlg.OnUpdateStatus(0, reinterpret_cast<LPARAM>(NewStatus(FUS_COPYEND, 0, 0, L"")));
+    EXPECT_TRUE(dlg.restartOnCrash());
+
+    for (WPARAM key : {static_cast<WPARAM>(VK_RETURN), static_cast<WPARAM>(VK_ESCAPE)}) {
+        ::PostMessageW(edit, WM_KEYDOWN, key, 0);
+    }
+    PumpUntil([] { return false; }, 300, &dlg);
+    EXPECT_TRUE(::IsWindow(window));
+    EXPECT_FALSE(dlg.isEnded());
+
+    // Once the caller's process ends, the worker runs the (failing) engine,
+    // posts its end and the dialog ends.
+    caller.End();
+    ASSERT_TRUE(PumpUntil([&] { return dlg.isEnded(); }));
+    EXPECT_FALSE(::IsWindow(window));
+}
+
+TEST(UpdateDialog, FiveNotesLinesNeedTheScrollBarAndNoNotesHideTheBox) {
+    ScratchDir dir(L"dlg");
+    struct Case {
+        const char* name;
+        std::string ini;
+        bool notesShown;
+        bool scrollSkin;
+    };
+    const Case cases[] = {
+        {"five lines", NotesIni(5), true, true},
+        {"no notes section", "[update]\r\nversionName=V2.0\r\n", false, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(WriteBytes(dir / L"new.ini", c.ini));
+        CallerProcess caller;
+        CUpdateDlg dlg;
+        dlg.m_installDir = dir.path() + L"\\";
+        dlg.m_newIniPath = dir / L"new.ini";
+        dlg.m_versionName = L"V2.0";
+        dlg.m_waitPid = static_cast<long>(caller.pid);
+        ASSERT_TRUE(dlg.Create(IDD_UPDATE_DIALOG));
+        HWND edit = ::GetDlgItem(dlg.m_hWnd, IDC_NOTES);
+        if (edit == nullptr) {  // wrapped by the skinned scroll frame
+            ASSERT_NE(dlg.m_notesEdit.m_hWnd, nullptr);
+            edit = dlg.m_notesEdit.m_hWnd;
+        }
+        EXPECT_EQ(::IsWindowVisible(edit) != FALSE, c.notesShown);
+        EXPECT_EQ(dlg.m_scrollSkin != nullptr, c.scrollSkin);
+        if (c.scrollSkin) {
+            EXPECT_EQ(::SendMessageW(edit, EM_GETLINECOUNT, 0, 0), 9);
+        }
+        EXPECT_EQ(dlg.updateNotes().empty(), !c.notesShown);
+        caller.End();
+        ASSERT_TRUE(PumpUntil([&] { return dlg.isEnded(); }));
+    }
+}
+
+}  // namespace

@@ -1,0 +1,77 @@
+#!/usr/bin/env bash
+# Starts and stops the shared test server of one build tree in the background.
+#
+#   fixture.sh start STATE_DIR [extra test_server.py options...]
+#   fixture.sh stop STATE_DIR
+#
+# start: makes the test certificates and has the host trust their CA
+# (scripts/trust-test-ca.sh), stops a server left behind by an earlier run,
+# then starts test_server.py detached from the caller (no inherited
+# descriptors, so CTest does not wait for it) serving STATE_DIR/www on
+# 127.0.0.1 (and ::1) ports 80 and 443, and waits until it listens.
+# Files under STATE_DIR:
+#   www/            the served folder (tests put their files here)
+#   certs/          CA, "localhost" and untrusted certificates
+#   requests.log    the request log (JSON lines; see test_server.py)
+#   server.pid, server.ready, server.out
+# stop: ends the server whose pid is in STATE_DIR/server.pid.
+set -euo pipefail
+HERE=$(cd "$(dirname "$0")" && pwd)
+REPO=$(cd "$HERE/../.." && pwd)
+cmd=${1:?usage: fixture.sh start|stop STATE_DIR}
+STATE=${2:?usage: fixture.sh start|stop STATE_DIR}
+shift 2
+PYTHON=${PYTHON:-python3}
+
+stop_server() {
+    local pid
+    [[ -f $STATE/server.pid ]] || return 0
+    pid=$(cat "$STATE/server.pid")
+    rm -f "$STATE/server.pid" "$STATE/server.ready"
+    # Only a process that still runs our server script is ours to end.
+    if [[ $pid =~ ^[0-9]+$ ]] && grep -qs test_server.py "/proc/$pid/cmdline"; then
+        kill "$pid" 2>/dev/null || true
+        for _ in $(seq 100); do kill -0 "$pid" 2>/dev/null || return 0; sleep 0.05; done
+        kill -9 "$pid" 2>/dev/null || true
+    fi
+}
+
+close_inherited_fds() {
+    local fd
+    for fd in $(ls /proc/$BASHPID/fd); do
+        if (( fd > 2 )); then eval "exec $fd>&-" 2>/dev/null || true; fi
+    done
+}
+
+case $cmd in
+start)
+    mkdir -p "$STATE/www"
+    STATE=$(cd "$STATE" && pwd)
+    bash "$REPO/scripts/trust-test-ca.sh" "$STATE/certs"
+    stop_server
+    rm -f "$STATE/server.ready"
+    : >"$STATE/requests.log"
+    ( close_inherited_fds
+      exec setsid "$PYTHON" "$HERE/test_server.py" --root "$STATE/www" \
+        --cert "$STATE/certs/localhost.crt" --key "$STATE/certs/localhost.key" \
+        --untrusted-cert "$STATE/certs/untrusted.crt" --untrusted-key "$STATE/certs/untrusted.key" \
+        --log "$STATE/requests.log" --pid-file "$STATE/server.pid" \
+        --ready-file "$STATE/server.ready" "$@" \
+        </dev/null >"$STATE/server.out" 2>&1 ) &
+    for _ in $(seq 200); do
+        [[ -f $STATE/server.ready ]] && { cat "$STATE/server.ready"; exit 0; }
+        if ! kill -0 $! 2>/dev/null && [[ ! -f $STATE/server.ready ]]; then break; fi
+        sleep 0.05
+    done
+    echo "fixture: test server did not start:" >&2
+    cat "$STATE/server.out" >&2
+    exit 1
+    ;;
+stop)
+    stop_server
+    ;;
+*)
+    echo "usage: fixture.sh start|stop STATE_DIR" >&2
+    exit 2
+    ;;
+esac

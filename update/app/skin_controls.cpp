@@ -1,0 +1,187 @@
+#include "app/skin_controls.h"
+
+#include <objidl.h>
+#include <gdiplus.h>
+
+#include <memory>
+
+#include "app/resource_image.h"
+
+namespace {
+
+constexpr DWORD kOpaqueWhite = 0xFFFFFFFF;
+
+Gdiplus::Color FromArgb(DWORD argb) { return Gdiplus::Color(static_cast<Gdiplus::ARGB>(argb)); }
+
+// Window text of a control.
+std::wstring WindowText(HWND hwnd) {
+    const int length = ::GetWindowTextLengthW(hwnd);
+    std::wstring text(static_cast<size_t>(length) + 1, L'\0');
+    ::GetWindowTextW(hwnd, text.data(), length + 1);
+    text.resize(static_cast<size_t>(length));
+    return text;
+}
+
+// Draws `paint` into an off-screen ARGB bitmap of the item's size, then
+// copies it to the item's device context at (0, 0) in one draw.
+template <typename Paint>
+void DrawOffscreen(const DRAWITEMSTRUCT& item, Paint paint) {
+    const int width = item.rcItem.right - item.rcItem.left;
+    const int height = item.rcItem.bottom - item.rcItem.top;
+    if (width <= 0 || height <= 0) return;
+    Gdiplus::Bitmap buffer(width, height, PixelFormat32bppARGB);
+    {
+        Gdiplus::Graphics graphics(&buffer);
+        paint(graphics, width, height);
+    }
+    Gdiplus::Graphics target(item.hDC);
+    target.DrawImage(&buffer, 0, 0, width, height);
+}
+
+}  // namespace
+
+int SkinFrameIndex(int state, UINT itemState) {
+    if (itemState & ODS_DISABLED) return 3;
+    switch (state) {
+        case kStateDisabled: return 3;
+        case kStatePressed: return 2;
+        case kStateHover: return 1;
+        default: return 0;
+    }
+}
+
+CMyButton::CMyButton() {
+    for (DWORD& c : m_textColors) c = kOpaqueWhite;
+    m_handCursor = ::LoadCursorW(nullptr, IDC_HAND);
+}
+
+void CMyButton::SetTextColors(const DWORD colors[4]) {
+    for (int i = 0; i < 4; ++i) m_textColors[i] = colors[i];
+}
+
+bool CMyButton::OnReflectedMessage(UINT msg, WPARAM, LPARAM lp, LRESULT* result) {
+    if (msg != WM_DRAWITEM) return false;
+    DrawItem(*reinterpret_cast<const DRAWITEMSTRUCT*>(lp));
+    *result = TRUE;
+    return true;
+}
+
+void CMyButton::DrawItem(const DRAWITEMSTRUCT& item) {
+    const int index = SkinFrameIndex(m_state, item.itemState);
+    const std::wstring text = WindowText(m_hWnd);
+    DrawOffscreen(item, [&](Gdiplus::Graphics& g, int width, int height) {
+        g.Clear(FromArgb(m_backColor));
+        Gdiplus::Image* raw = nullptr;
+        if (m_imageId != 0 && LoadImageFromResource(static_cast<UINT>(m_imageId), L"PNG", &raw)) {
+            std::unique_ptr<Gdiplus::Image> image(raw);
+            const int frameWidth = static_cast<int>(image->GetWidth()) / 4;
+            g.DrawImage(image.get(), Gdiplus::Rect(0, 0, width, height), frameWidth * index, 0, frameWidth,
+                        static_cast<int>(image->GetHeight()), Gdiplus::UnitPixel);
+        }
+        if (!text.empty()) {
+            Gdiplus::Font font(item.hDC);
+            Gdiplus::StringFormat format;
+            format.SetAlignment(Gdiplus::StringAlignmentCenter);
+            format.SetLineAlignment(Gdiplus::StringAlignmentCenter);
+            format.SetFormatFlags(Gdiplus::StringFormatFlagsNoWrap);
+            format.SetTrimming(Gdiplus::StringTrimmingEllipsisCharacter);
+            Gdiplus::SolidBrush brush(FromArgb(m_textColors[index]));
+            g.DrawString(text.c_str(), -1, &font,
+                         Gdiplus::RectF(0, 0, static_cast<float>(width), static_cast<float>(height)), &format,
+                         &brush);
+        }
+    });
+}
+
+void CMyLink::DrawItem(const DRAWITEMSTRUCT& item) {
+    const int index = SkinFrameIndex(m_state, item.itemState);
+    const std::wstring text = WindowText(m_hWnd);
+    DrawOffscreen(item, [&](Gdiplus::Graphics& g, int width, int height) {
+        g.Clear(FromArgb(m_backColor));
+        Gdiplus::FontFamily family(L"微软雅黑");
+        Gdiplus::Font font(family.IsAvailable() ? &family : Gdiplus::FontFamily::GenericSansSerif(), 14,
+                           Gdiplus::FontStyleUnderline, Gdiplus::UnitPixel);
+        Gdiplus::StringFormat format;
+        format.SetAlignment(Gdiplus::StringAlignmentNear);
+        format.SetLineAlignment(Gdiplus::StringAlignmentCenter);
+        format.SetFormatFlags(Gdiplus::StringFormatFlagsNoWrap);
+        Gdiplus::SolidBrush brush(FromArgb(m_textColors[index]));
+        g.DrawString(text.c_str(), -1, &font,
+                     Gdiplus::RectF(0, 0, static_cast<float>(width), static_cast<float>(height)), &format, &brush);
+    });
+}
+
+LRESULT CMyButton::WindowProc(UINT msg, WPARAM wp, LPARAM lp) {
+    switch (msg) {
+        case WM_MOUSEMOVE: {
+            if (!m_tracking) {
+                TRACKMOUSEEVENT track = {sizeof(track), TME_HOVER | TME_LEAVE, m_hWnd, 1};
+                if (::TrackMouseEvent(&track)) m_tracking = true;
+            }
+            const LRESULT result = DefSubclassProc(msg, wp, lp);
+            m_previousCursor = ::SetCursor(m_handCursor);
+            return result;
+        }
+        case WM_MOUSEHOVER:
+            if (m_state != kStateHover) {
+                m_state = kStateHover;
+                Invalidate();
+            }
+            return 0;
+        case WM_LBUTTONDOWN:
+            if (m_state != kStatePressed) {
+                m_state = kStatePressed;
+                Invalidate();
+            }
+            return DefSubclassProc(msg, wp, lp);
+        case WM_LBUTTONUP:
+            if (m_state != kStateHover) {
+                m_state = kStateHover;
+                Invalidate();
+            }
+            return DefSubclassProc(msg, wp, lp);
+        case WM_MOUSELEAVE:
+            m_tracking = false;
+            m_state = kStateNormal;
+            ::SetCursor(m_previousCursor);
+            Invalidate();
+            return 0;
+        case WM_ERASEBKGND:
+            return TRUE;
+        default:
+            return DefSubclassProc(msg, wp, lp);
+    }
+}
+
+int ProgressFillWidth(int lower, int upper, int pos, int width) {
+    if (upper == lower) return 0;
+    return static_cast<int>(static_cast<double>(pos) * width / (upper - lower));
+}
+
+LRESULT CMyProgressCtrl::WindowProc(UINT msg, WPARAM wp, LPARAM lp) {
+    if (msg != WM_PAINT) return DefSubclassProc(msg, wp, lp);
+    PAINTSTRUCT paint;
+    HDC dc = ::BeginPaint(m_hWnd, &paint);
+    RECT client;
+    ::GetClientRect(m_hWnd, &client);
+    velisk::UniqueGdiObject track(::CreateSolidBrush(RGB(229, 229, 229)));
+    ::FillRect(dc, &client, static_cast<HBRUSH>(track.get()));
+    PBRANGE range = {};
+    SendMessage(PBM_GETRANGE, FALSE, reinterpret_cast<LPARAM>(&range));
+    RECT filled = client;
+    filled.right = client.left + ProgressFillWidth(range.iLow, range.iHigh, GetPos(), client.right - client.left);
+    velisk::UniqueGdiObject bar(::CreateSolidBrush(RGB(255, 85, 0)));
+    ::FillRect(dc, &filled, static_cast<HBRUSH>(bar.get()));
+    ::EndPaint(m_hWnd, &paint);
+    return 0;
+}
+
+bool CEditEx::OnReflectedMessage(UINT msg, WPARAM wp, LPARAM, LRESULT* result) {
+    if (msg != WM_CTLCOLOREDIT && msg != WM_CTLCOLORSTATIC) return false;
+    if (!m_whiteBrush) m_whiteBrush.reset(::CreateSolidBrush(RGB(255, 255, 255)));
+    HDC dc = reinterpret_cast<HDC>(wp);
+    ::SetBkColor(dc, RGB(255, 255, 255));
+    ::SetTextColor(dc, RGB(130, 130, 130));
+    *result = reinterpret_cast<LRESULT>(m_whiteBrush.get());
+    return true;
+}

@@ -1,0 +1,101 @@
+// The update worker thread: closes the client, waits for the caller, in
+// hidden mode relaunches the client for a later copy, runs the engine and the
+// chores after a successful update, and reports the outcome.
+#include <windows.h>
+#include <shellapi.h>
+
+#include <glog/logging.h>
+
+#include <cstdio>
+#include <cstring>
+#include <cwchar>
+
+#include "app/update_dlg.h"
+#include "diag/statistics.h"
+#include "engine/auto_updater.h"
+
+std::wstring BuildCopyParameters(const std::wstring& updaterPath, const std::wstring& installDir,
+                                 const std::wstring& stagingDir, DWORD pid, const std::wstring& relatedExes) {
+    std::wstring baseDir = installDir;
+    const size_t cut = baseDir.rfind(L'\\');
+    if (cut != std::wstring::npos) baseDir.resize(cut);
+    wchar_t parameters[1024] = {};
+    std::swprintf(parameters, 1024, L"-copy \"%ls\" \"%ls%ls\" \"%ls\" %d \"%ls\"", updaterPath.c_str(),
+                  installDir.c_str(), stagingDir.c_str(), baseDir.c_str(), static_cast<int>(pid),
+                  relatedExes.c_str());
+    return parameters;
+}
+
+void CUpdateDlg::OnEngineStatus(const FileUpdateStatus* status, void* userData) {
+    if (userData == nullptr || status == nullptr) return;
+    auto* copy = new FileUpdateStatus;
+    std::memcpy(copy, status, sizeof(FileUpdateStatus));
+    auto* self = static_cast<CUpdateDlg*>(userData);
+    if (!::PostMessageW(self->m_hWnd, WM_UPDATE_STATUS, 0, reinterpret_cast<LPARAM>(copy))) delete copy;
+}
+
+DWORD WINAPI CUpdateDlg::UpdateThreadProc(LPVOID param) {
+    auto* self = static_cast<CUpdateDlg*>(param);
+    self->DoUpdate();
+    ::PostMessageW(self->m_hWnd, WM_UPDATE_DONE, 0, 0);
+    LOG(INFO) << "update thread over";
+    return 0;
+}
+
+void CUpdateDlg::WaitForCaller() {
+    velisk::UniqueKernelHandle caller(::OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(m_waitPid)));
+    if (!caller) return;  // a process that cannot be opened counts as ended
+    while (!m_stopRequested && ::WaitForSingleObject(caller.get(), 1) == WAIT_TIMEOUT) {
+    }
+}
+
+void CUpdateDlg::RelaunchClientForCopy() {
+    wchar_t exePath[255] = {};
+    ::GetModuleFileNameW(nullptr, exePath, 255);
+    const std::wstring parameters =
+        BuildCopyParameters(exePath, m_installDir, m_stagingDir, ::GetCurrentProcessId(), m_relatedExes);
+    const HINSTANCE result = ::ShellExecuteW(nullptr, L"open", m_targetExe.c_str(), parameters.c_str(),
+                                             m_installDir.c_str(), SW_SHOW);
+    m_stagingDir += L"\\";
+    StatPoint point("imstartup_pc");
+    point.AddString("process", m_targetExe);
+    point.AddString("cmd", parameters);
+    point.AddString("dir", m_installDir);
+    point.AddInt("o_ret", static_cast<int>(reinterpret_cast<INT_PTR>(result)));
+    LOG(INFO) << "point imstartup_pc: " << point.Send();
+}
+
+void CUpdateDlg::DoUpdate() {
+    CloseTargetClient(m_targetExe);
+    WaitForCaller();
+    if (m_hidden) RelaunchClientForCopy();
+    if (m_stopRequested) return;
+
+    PluginOptions options = {};
+    const wchar_t* searchDirs[] = {m_installDir.c_str()};
+    options.pluginDir = m_pluginDir.c_str();
+    options.searchDirs = searchDirs;
+    options.searchDirCount = 1;
+    options.silent = m_hidden ? 1 : 0;
+    options.updateNotes = m_updateNotes.c_str();
+    ::GetPrivateProfileStringW(L"update", L"versionName", L"", options.versionName, 256, m_newIniPath.c_str());
+    m_updater->SetPluginOptions(&options);
+
+    const bool ok = m_updater->BeginUpdate(m_databaseUrl.c_str(), 1, m_newIniPath.c_str());
+    if (ok) {
+        InstallNewVersionIni();
+        if (!m_hidden) {
+            DeleteUselessFiles(m_installDir, m_uselessFiles);
+            UpdateDisplayVersion(m_newIniPath);
+            RefreshShortcut();
+        }
+    }
+    LOG(INFO) << "BeginUpdate over " << ok;
+
+    StatPoint point("update_ifsucc");
+    point.AddInt("is_u", m_hidden ? 1 : 0);
+    point.AddString("bu_pp", m_databaseUrl);
+    point.AddString("bu_np", m_newIniPath);
+    point.AddInt("is_succ", ok ? 1 : 0);
+    LOG(INFO) << "point update_ifsucc: " << point.Send();
+}
