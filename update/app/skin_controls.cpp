@@ -3,6 +3,7 @@
 #include <objidl.h>
 #include <gdiplus.h>
 
+#include <algorithm>
 #include <memory>
 
 #include "app/resource_image.h"
@@ -10,6 +11,10 @@
 namespace {
 
 constexpr DWORD kOpaqueWhite = 0xFFFFFFFF;
+constexpr COLORREF kProgressTrack = RGB(229, 229, 229);
+constexpr COLORREF kProgressFill = RGB(255, 85, 0);
+constexpr COLORREF kNotesText = RGB(130, 130, 130);
+constexpr COLORREF kNotesBack = RGB(255, 255, 255);
 
 Gdiplus::Color FromArgb(DWORD argb) { return Gdiplus::Color(static_cast<Gdiplus::ARGB>(argb)); }
 
@@ -79,7 +84,12 @@ void CMyButton::DrawItem(const DRAWITEMSTRUCT& item) {
                         static_cast<int>(image->GetHeight()), Gdiplus::UnitPixel);
         }
         if (!text.empty()) {
-            Gdiplus::Font font(item.hDC);
+            Gdiplus::Font controlFont(item.hDC);
+            // A control font that GDI+ cannot use (not TrueType) gives way to a
+            // plain sans-serif face, so the text still shows.
+            Gdiplus::Font fallbackFont(Gdiplus::FontFamily::GenericSansSerif(), 12, Gdiplus::FontStyleRegular,
+                                       Gdiplus::UnitPixel);
+            const Gdiplus::Font& font = controlFont.GetLastStatus() == Gdiplus::Ok ? controlFont : fallbackFont;
             Gdiplus::StringFormat format;
             format.SetAlignment(Gdiplus::StringAlignmentCenter);
             format.SetLineAlignment(Gdiplus::StringAlignmentCenter);
@@ -111,6 +121,26 @@ void CMyLink::DrawItem(const DRAWITEMSTRUCT& item) {
     });
 }
 
+void CMyButton::SetState(int state) {
+    if (m_state == state) return;
+    m_state = state;
+    Redraw();
+}
+
+void CMyButton::Redraw() {
+    HWND parent = ::GetParent(m_hWnd);
+    if ((m_backColor >> 24) == 0xFF || parent == nullptr) {
+        Invalidate(FALSE);
+        return;
+    }
+    // A see-through button is drawn over what its parent paints beneath it:
+    // repaint that first, or the previous frame would show through the new one.
+    RECT rect;
+    ::GetWindowRect(m_hWnd, &rect);
+    ::MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&rect), 2);
+    ::RedrawWindow(parent, &rect, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN);
+}
+
 LRESULT CMyButton::WindowProc(UINT msg, WPARAM wp, LPARAM lp) {
     switch (msg) {
         case WM_MOUSEMOVE: {
@@ -123,65 +153,75 @@ LRESULT CMyButton::WindowProc(UINT msg, WPARAM wp, LPARAM lp) {
             return result;
         }
         case WM_MOUSEHOVER:
-            if (m_state != kStateHover) {
-                m_state = kStateHover;
-                Invalidate();
-            }
+            SetState(kStateHover);
             return 0;
         case WM_LBUTTONDOWN:
-            if (m_state != kStatePressed) {
-                m_state = kStatePressed;
-                Invalidate();
-            }
+            SetState(kStatePressed);
             return DefSubclassProc(msg, wp, lp);
         case WM_LBUTTONUP:
-            if (m_state != kStateHover) {
-                m_state = kStateHover;
-                Invalidate();
-            }
+            SetState(kStateHover);
             return DefSubclassProc(msg, wp, lp);
         case WM_MOUSELEAVE:
             m_tracking = false;
-            m_state = kStateNormal;
             ::SetCursor(m_previousCursor);
-            Invalidate();
+            m_state = kStateNormal;
+            Redraw();
             return 0;
         case WM_ERASEBKGND:
             return TRUE;
+        case WM_ENABLE:
+        case WM_SETTEXT: {
+            const LRESULT result = DefSubclassProc(msg, wp, lp);
+            Redraw();
+            return result;
+        }
         default:
             return DefSubclassProc(msg, wp, lp);
     }
 }
 
 int ProgressFillWidth(int lower, int upper, int pos, int width) {
-    if (upper == lower) return 0;
-    return static_cast<int>(static_cast<double>(pos) * width / (upper - lower));
+    if (upper <= lower || width <= 0) return 0;
+    const double filled = static_cast<double>(pos - lower) * width / (upper - lower);
+    return std::clamp(static_cast<int>(filled), 0, width);
 }
 
-LRESULT CMyProgressCtrl::WindowProc(UINT msg, WPARAM wp, LPARAM lp) {
-    if (msg != WM_PAINT) return DefSubclassProc(msg, wp, lp);
-    PAINTSTRUCT paint;
-    HDC dc = ::BeginPaint(m_hWnd, &paint);
+void CMyProgressCtrl::Paint(HDC dc) {
     RECT client;
     ::GetClientRect(m_hWnd, &client);
-    velisk::UniqueGdiObject track(::CreateSolidBrush(RGB(229, 229, 229)));
+    velisk::UniqueGdiObject track(::CreateSolidBrush(kProgressTrack));
     ::FillRect(dc, &client, static_cast<HBRUSH>(track.get()));
     PBRANGE range = {};
     SendMessage(PBM_GETRANGE, FALSE, reinterpret_cast<LPARAM>(&range));
     RECT filled = client;
     filled.right = client.left + ProgressFillWidth(range.iLow, range.iHigh, GetPos(), client.right - client.left);
-    velisk::UniqueGdiObject bar(::CreateSolidBrush(RGB(255, 85, 0)));
+    velisk::UniqueGdiObject bar(::CreateSolidBrush(kProgressFill));
     ::FillRect(dc, &filled, static_cast<HBRUSH>(bar.get()));
-    ::EndPaint(m_hWnd, &paint);
-    return 0;
+}
+
+LRESULT CMyProgressCtrl::WindowProc(UINT msg, WPARAM wp, LPARAM lp) {
+    switch (msg) {
+        case WM_PAINT: {
+            PAINTSTRUCT paint;
+            HDC dc = ::BeginPaint(m_hWnd, &paint);
+            Paint(dc);
+            ::EndPaint(m_hWnd, &paint);
+            return 0;
+        }
+        case WM_PRINTCLIENT:
+            Paint(reinterpret_cast<HDC>(wp));
+            return 0;
+        default:
+            return DefSubclassProc(msg, wp, lp);
+    }
 }
 
 bool CEditEx::OnReflectedMessage(UINT msg, WPARAM wp, LPARAM, LRESULT* result) {
     if (msg != WM_CTLCOLOREDIT && msg != WM_CTLCOLORSTATIC) return false;
-    if (!m_whiteBrush) m_whiteBrush.reset(::CreateSolidBrush(RGB(255, 255, 255)));
+    if (!m_whiteBrush) m_whiteBrush.reset(::CreateSolidBrush(kNotesBack));
     HDC dc = reinterpret_cast<HDC>(wp);
-    ::SetBkColor(dc, RGB(255, 255, 255));
-    ::SetTextColor(dc, RGB(130, 130, 130));
+    ::SetBkColor(dc, kNotesBack);
+    ::SetTextColor(dc, kNotesText);
     *result = reinterpret_cast<LRESULT>(m_whiteBrush.get());
     return true;
 }
