@@ -2,6 +2,7 @@
 // bar, image buttons and the notes text.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "skin_test_resources.h"
@@ -93,6 +94,37 @@ TEST(SkinnedControls, ButtonWithoutItsPictureStillDrawsItsTextOnItsBackground) {
     // Text only in the middle band: the corners keep the background.
     EXPECT_EQ(pixels.at(0, 0), back);
     EXPECT_EQ(pixels.at(119, 29), back);
+}
+
+TEST(SkinnedControls, LinkDrawsItsTextFromTheLeftEdgeWithoutAPicture) {
+    GdiplusSession gdiplus;
+    ParkPointer();
+    ControlsDialog dialog;
+    ASSERT_NE(dialog.m_hWnd, nullptr);
+    const COLORREF back = RGB(0, 102, 204);
+    const COLORREF text = RGB(255, 255, 0);
+    dialog.link.SetImage(IDB_TEST_STRIP);  // a link draws no picture
+    dialog.link.SetBackColor(Argb(back));
+    const DWORD colors[4] = {Argb(text), Argb(text), Argb(text), Argb(text)};
+    dialog.link.SetTextColors(colors);
+    ::SetWindowTextW(dialog.link, L"velisk");
+    ::MoveWindow(dialog.link, 30, 270, 200, 24, TRUE);
+    Repaint(dialog.m_hWnd);
+
+    const Pixels pixels = Capture(dialog.link);
+    auto textLike = [&](COLORREF c) { return Near(c, text, 60); };
+    int firstColumn = pixels.width, lastColumn = -1;
+    for (int x = 0; x < pixels.width; ++x) {
+        if (pixels.Count(x, 0, x + 1, pixels.height, textLike) > 0) {
+            firstColumn = std::min(firstColumn, x);
+            lastColumn = x;
+        }
+    }
+    EXPECT_LT(firstColumn, 6) << "left-aligned";
+    EXPECT_LT(lastColumn, pixels.width / 2) << "a short text ends early";
+    // (Wine's GDI+ draws no underline, so the underline is not checked here.)
+    for (const COLORREF frame : kStripFrames) EXPECT_EQ(pixels.CountColor(0, 0, pixels.width, pixels.height, frame), 0);
+    EXPECT_EQ(pixels.at(pixels.width - 1, 0), back);
 }
 
 TEST(SkinnedControls, ButtonDrawsTheFrameAndTextColourOfItsState) {

@@ -18,6 +18,29 @@ constexpr COLORREF kNotesBack = RGB(255, 255, 255);
 
 Gdiplus::Color FromArgb(DWORD argb) { return Gdiplus::Color(static_cast<Gdiplus::ARGB>(argb)); }
 
+constexpr float kLinkFontPixels = 14.0f;
+constexpr float kFallbackFontPixels = 12.0f;
+
+// A GDI+ font of `face`, `pixels` high. Where this system lacks the face, the
+// face of the font selected into `dc` at that size and style takes its place,
+// so text always shows.
+std::unique_ptr<Gdiplus::Font> MakeFont(HDC dc, const wchar_t* face, float pixels, INT style) {
+    Gdiplus::FontFamily family(face);
+    if (family.GetLastStatus() == Gdiplus::Ok && family.IsAvailable()) {
+        auto font = std::make_unique<Gdiplus::Font>(&family, pixels, style, Gdiplus::UnitPixel);
+        if (font->GetLastStatus() == Gdiplus::Ok) return font;
+    }
+    LOGFONTW logFont = {};
+    ::GetObjectW(::GetCurrentObject(dc, OBJ_FONT), sizeof(logFont), &logFont);
+    logFont.lfHeight = -static_cast<LONG>(pixels);
+    logFont.lfWidth = 0;
+    logFont.lfWeight = (style & Gdiplus::FontStyleBold) ? FW_BOLD : FW_NORMAL;
+    logFont.lfItalic = (style & Gdiplus::FontStyleItalic) ? TRUE : FALSE;
+    logFont.lfUnderline = (style & Gdiplus::FontStyleUnderline) ? TRUE : FALSE;
+    logFont.lfStrikeOut = (style & Gdiplus::FontStyleStrikeout) ? TRUE : FALSE;
+    return std::make_unique<Gdiplus::Font>(dc, &logFont);
+}
+
 // Window text of a control.
 std::wstring WindowText(HWND hwnd) {
     const int length = ::GetWindowTextLengthW(hwnd);
@@ -85,11 +108,13 @@ void CMyButton::DrawItem(const DRAWITEMSTRUCT& item) {
         }
         if (!text.empty()) {
             Gdiplus::Font controlFont(item.hDC);
-            // A control font that GDI+ cannot use (not TrueType) gives way to a
-            // plain sans-serif face, so the text still shows.
-            Gdiplus::Font fallbackFont(Gdiplus::FontFamily::GenericSansSerif(), 12, Gdiplus::FontStyleRegular,
-                                       Gdiplus::UnitPixel);
-            const Gdiplus::Font& font = controlFont.GetLastStatus() == Gdiplus::Ok ? controlFont : fallbackFont;
+            // A control font that GDI+ cannot use (not TrueType) gives way to
+            // the system's sans-serif face, so the text still shows.
+            std::unique_ptr<Gdiplus::Font> fallbackFont;
+            if (controlFont.GetLastStatus() != Gdiplus::Ok) {
+                fallbackFont = MakeFont(item.hDC, L"Tahoma", kFallbackFontPixels, Gdiplus::FontStyleRegular);
+            }
+            const Gdiplus::Font& font = fallbackFont ? *fallbackFont : controlFont;
             Gdiplus::StringFormat format;
             format.SetAlignment(Gdiplus::StringAlignmentCenter);
             format.SetLineAlignment(Gdiplus::StringAlignmentCenter);
@@ -108,15 +133,14 @@ void CMyLink::DrawItem(const DRAWITEMSTRUCT& item) {
     const std::wstring text = WindowText(m_hWnd);
     DrawOffscreen(item, [&](Gdiplus::Graphics& g, int width, int height) {
         g.Clear(FromArgb(m_backColor));
-        Gdiplus::FontFamily family(L"微软雅黑");
-        Gdiplus::Font font(family.IsAvailable() ? &family : Gdiplus::FontFamily::GenericSansSerif(), 14,
-                           Gdiplus::FontStyleUnderline, Gdiplus::UnitPixel);
+        const std::unique_ptr<Gdiplus::Font> font =
+            MakeFont(item.hDC, L"微软雅黑", kLinkFontPixels, Gdiplus::FontStyleUnderline);
         Gdiplus::StringFormat format;
         format.SetAlignment(Gdiplus::StringAlignmentNear);
         format.SetLineAlignment(Gdiplus::StringAlignmentCenter);
         format.SetFormatFlags(Gdiplus::StringFormatFlagsNoWrap);
         Gdiplus::SolidBrush brush(FromArgb(m_textColors[index]));
-        g.DrawString(text.c_str(), -1, &font,
+        g.DrawString(text.c_str(), -1, font.get(),
                      Gdiplus::RectF(0, 0, static_cast<float>(width), static_cast<float>(height)), &format, &brush);
     });
 }
