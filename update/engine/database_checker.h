@@ -1,0 +1,64 @@
+// The manifest checker: IVkUpdateAlgorithm over a ProgramConfig.zdb file.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/file_sha1.h"
+#include "engine/sqlite_db.h"
+#include "engine/update_algorithm.h"
+
+// One row of the manifest's FileVersion table.
+struct FileEntry {
+    std::wstring name;                           // relative path, "/" between levels
+    unsigned char sha1[kFileDigestBytes] = {};   // digest in the manifest layout
+};
+
+// Longest manifest name accepted: the width of a ManifestNameSlot minus the NUL.
+constexpr int kMaxManifestNameChars = 255;
+
+class DataBaseChecker : public IVkUpdateAlgorithm {
+public:
+    // `installDir` is the installation folder, ending with "\\".
+    // No database is opened yet.
+    explicit DataBaseChecker(const std::wstring& installDir);
+    ~DataBaseChecker() override;
+
+    bool OpenDatabase(const wchar_t* path) override;
+    // Also rebuilds the name lookup that CheckFile and VerifyDownloadedFile
+    // answer from. A row whose SectionName is NULL, empty or longer than
+    // kMaxManifestNameChars, or whose SHA1 is not exactly 20 bytes, makes
+    // the whole manifest untrusted: count 0, empty lookup, ERROR logged.
+    bool GetFileList(ManifestNameSlot** names, int* count) override;
+    void FreeFileList(ManifestNameSlot* names) override;
+    // The version comes from ProgramVersion's "ProgramVer" row (the last one
+    // when there are several), -1 without one. Long server texts are cut to
+    // the slot.
+    bool GetServerList(ServerUrlSlot** servers, int* count) override;
+    void FreeServerList(ServerUrlSlot* servers) override;
+    // May throw boost::filesystem::filesystem_error when the name names a
+    // folder (see CalFileSHA1).
+    bool CheckFile(const wchar_t* name) override;
+    void Release() override;
+    // May throw like CheckFile.
+    bool VerifyDownloadedFile(const wchar_t* name) override;
+    void SetDownloadDir(const wchar_t* dir) override;
+
+    // True when the file at folder + entry.name is missing or its digest
+    // differs from entry.sha1. A file that cannot be hashed (for example an
+    // empty one) is compared as 20 zero bytes. `folder` ends with "\\".
+    bool IsNeedUpdate(const FileEntry& entry, const std::wstring& folder) const;
+
+private:
+    // Reads every FileVersion row into m_fileList; false when a row is
+    // malformed (m_fileList is then empty).
+    bool ReadFileRows();
+
+    std::unique_ptr<SqliteConnection> m_connection;
+    std::vector<FileEntry> m_fileList;
+    std::wstring m_installDir;
+    std::map<std::wstring, FileEntry> m_fileTable;
+    std::wstring m_downloadDir;
+};

@@ -1,0 +1,19 @@
+// SHA-1 digests of whole files in the byte layout that manifests store.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+// Bytes of a file digest: the five 32-bit SHA-1 state words h0..h4 in this
+// order, each stored least significant byte first (so every group of four
+// bytes is the reverse of the usual SHA-1 byte string).
+constexpr size_t kFileDigestBytes = 20;
+
+// Hashes the whole file at `path` into `digest` (kFileDigestBytes bytes).
+// Returns true when the digest was computed and written; false, leaving
+// `digest` untouched, when nothing exists at the path, the file is empty,
+// cannot be opened, or ends before the size taken at the start. A path that
+// names a folder throws boost::filesystem::filesystem_error from the size
+// query; callers that hash manifest names let it end their operation.
+// Not reentrant: all calls share one read buffer (engine worker thread only).
+bool CalFileSHA1(const std::wstring& path, unsigned char* digest);

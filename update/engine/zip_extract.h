@@ -1,0 +1,20 @@
+// Unpacking of downloaded zip archives.
+#pragma once
+
+#include <string>
+
+// Unpacks every entry of the zip archive at `archivePath` into `folder`
+// (a separator is added when it does not end with one). Entries are handled
+// in archive order and the first failure stops the extraction; files
+// already written stay. Returns true only when every entry was unpacked.
+// An entry fails when:
+// - it is a folder entry (attributes exactly 0x10) and the folder cannot be
+//   created, including when it exists already (one level is created);
+// - it is an empty file, or its parent folder does not exist;
+// - its name is absolute, has a drive letter or a colon, climbs out with
+//   "..", holds a component of only dots and blanks, or is longer than 255
+//   bytes: nothing is then written, inside or outside `folder`;
+// - its data cannot be read or inflated, or ends before the stated size.
+// An archive that cannot be opened, has no entries or whose directory
+// breaks off part-way gives false. Entry names are taken as ASCII.
+bool ExtractZip(const std::wstring& folder, const std::wstring& archivePath);
