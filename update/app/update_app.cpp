@@ -69,6 +69,7 @@ BOOL CUpdateApp::InitInstance() {
     m_pMainWnd = dialog.get();
     restartInfo.dialog = dialog.get();
 
+    SetRestartOnCrashQuery([](const CUpdateDlg* d) { return d->restartOnCrash(); });
     StartCrashReporter(L"Velisk客户端更新程序", L"2.1.0.6", &restartInfo);
 
     if (dialog->InitFromCommandLine(commandLine)) {

@@ -1,4 +1,5 @@
-// Strict UTF-8 decoding for the updater's own line readers.
+// Strict UTF-8 decoding for the updater's own line readers, and encoding
+// of wide text for the statistics records.
 #pragma once
 
 #include <cstddef>
@@ -12,3 +13,7 @@
 // on at the next byte that can start a character. This is the replacement
 // practice that the Unicode standard recommends and that browsers follow.
 std::wstring DecodeUtf8(const char* bytes, size_t length);
+
+// Encodes UTF-16 text as UTF-8. A surrogate pair becomes one 4-byte
+// character; an unpaired surrogate becomes U+FFFD (EF BF BD).
+std::string EncodeUtf8(const std::wstring& text);

@@ -1,0 +1,66 @@
+// A scratch world for running the real Update.exe from a folder of its own:
+//   program\Update.exe     a copy of the built program (its working folder,
+//                          where the crash reporter copies its library to)
+//   install\VeliskLive.exe the client stand-in (records how it was started)
+//   launcher\zuZavozeVororiz.exe  the launcher stand-in
+//   new\version.ini        the new version's file (tests write it)
+//   temp\                  %TEMP% of the run, so its logs are its own
+#pragma once
+
+#include <windows.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "support/test_support.h"
+#include "velisk/handles.h"
+
+namespace update_sandbox {
+
+// One start of a stand-in, as its record file tells it.
+struct StartRecord {
+    DWORD pid = 0;
+    std::wstring cwd;
+    std::wstring cmd;
+};
+
+class UpdateSandbox {
+public:
+    UpdateSandbox();
+    ~UpdateSandbox();  // ends client stand-ins that are still running
+
+    // The six update-mode arguments for this sandbox.
+    std::wstring UpdateModeArguments() const;
+
+    // Starts Update.exe with `arguments` and %TEMP%/%TMP% set to temp\ plus
+    // `extraEnv`; returns the process handle (empty on failure).
+    velisk::UniqueKernelHandle Start(const std::wstring& arguments,
+                                     const std::map<std::wstring, std::wstring>& extraEnv) const;
+    // Starts and waits up to `timeoutMs`; false when it did not end in time
+    // (it is then terminated). `exitCode` receives the exit code.
+    bool Run(const std::wstring& arguments, const std::map<std::wstring, std::wstring>& extraEnv,
+             DWORD* exitCode = nullptr, DWORD timeoutMs = 90000) const;
+
+    // The log file of one severity ("info", "error", ...) of the run.
+    std::string Log(const char* severity) const;
+    std::vector<StartRecord> ClientStarts() const;
+    std::vector<StartRecord> LauncherStarts() const;
+
+private:
+    testing_support::ScratchDir m_root;
+
+public:
+    const std::wstring programDir;
+    const std::wstring installDir;  // without a trailing separator
+    const std::wstring launcherDir;
+    const std::wstring launcherPath;
+    const std::wstring newIni;
+    const std::wstring tempDir;
+};
+
+// The messages of the glog lines of `log` ("text" of "E1209 ... file:12] text")
+// whose source file is `sourceFile`, in order.
+std::vector<std::string> LogMessages(const std::string& log, const std::string& sourceFile);
+
+}  // namespace update_sandbox

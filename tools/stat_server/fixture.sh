@@ -1,0 +1,62 @@
+#!/usr/bin/env bash
+# Starts and stops the local statistics service of one build tree.
+#
+#   fixture.sh start STATE_DIR
+#   fixture.sh stop STATE_DIR
+#
+# start: stops a service left behind by an earlier run, then starts
+# stat_server.py detached from the caller (no inherited descriptors, so CTest
+# does not wait for it) on a free loopback port, and waits until it listens.
+# STATE_DIR/server.ready then holds the control port (see stat_server.py for
+# the control requests), STATE_DIR/server.pid its process id.
+# stop: ends the service whose id is in STATE_DIR/server.pid.
+set -euo pipefail
+HERE=$(cd "$(dirname "$0")" && pwd)
+cmd=${1:?usage: fixture.sh start|stop STATE_DIR}
+STATE=${2:?usage: fixture.sh start|stop STATE_DIR}
+PYTHON=${PYTHON:-python3}
+
+stop_server() {
+    local pid
+    [[ -f $STATE/server.pid ]] || return 0
+    pid=$(cat "$STATE/server.pid")
+    rm -f "$STATE/server.pid" "$STATE/server.ready"
+    # Only a process that still runs this service is ours to end.
+    if [[ $pid =~ ^[0-9]+$ ]] && grep -qs stat_server.py "/proc/$pid/cmdline"; then
+        kill "$pid" 2>/dev/null || true
+        for _ in $(seq 100); do kill -0 "$pid" 2>/dev/null || return 0; sleep 0.05; done
+        kill -9 "$pid" 2>/dev/null || true
+    fi
+}
+
+close_inherited_fds() {
+    local fd
+    for fd in $(ls /proc/$BASHPID/fd); do
+        if (( fd > 2 )); then eval "exec $fd>&-" 2>/dev/null || true; fi
+    done
+}
+
+case $cmd in
+start)
+    mkdir -p "$STATE"
+    STATE=$(cd "$STATE" && pwd)
+    stop_server
+    ( close_inherited_fds
+      exec setsid "$PYTHON" "$HERE/stat_server.py" --ready-file "$STATE/server.ready" \
+        --pid-file "$STATE/server.pid" </dev/null >"$STATE/server.out" 2>&1 ) &
+    for _ in $(seq 200); do
+        [[ -f $STATE/server.ready ]] && { echo "stat server control port $(cat "$STATE/server.ready")"; exit 0; }
+        sleep 0.05
+    done
+    echo "fixture: statistics service did not start:" >&2
+    cat "$STATE/server.out" >&2
+    exit 1
+    ;;
+stop)
+    stop_server
+    ;;
+*)
+    echo "usage: fixture.sh start|stop STATE_DIR" >&2
+    exit 2
+    ;;
+esac
