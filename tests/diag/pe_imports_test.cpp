@@ -22,7 +22,7 @@ using namespace testing_support;
 // `sections` sections of 0x200 raw bytes, section i at file position
 // 0x200 * (i + 1) and address 0x1000 * (i + 1). Section `importSection` holds
 // the library names at its start and the import descriptors at offset 0x100.
-struct ImageSpec {
+struct ImageRecipe {
     bool pe32plus = false;
     bool dll = true;
     bool mz = true;
@@ -41,49 +41,49 @@ void Put(std::string& image, size_t at, T value) {
     std::memcpy(image.data() + at, &value, sizeof(T));
 }
 
-std::string BuildImage(const ImageSpec& spec) {
-    std::string image(0x200 * (spec.sections + 1), '\0');
-    if (spec.mz) Put<uint16_t>(image, 0, 0x5A4D);
+std::string BuildImage(const ImageRecipe& recipe) {
+    std::string image(0x200 * (recipe.sections + 1), '\0');
+    if (recipe.mz) Put<uint16_t>(image, 0, 0x5A4D);
     const size_t nt = 0x40;
     Put<uint32_t>(image, 60, nt);
     Put<uint32_t>(image, nt, 0x00004550);
     const size_t fileHeader = nt + 4;
-    Put<uint16_t>(image, fileHeader + 0, spec.pe32plus ? 0x8664 : 0x14C);
-    Put<uint16_t>(image, fileHeader + 2, static_cast<uint16_t>(spec.sections));
-    const uint16_t optionalSize = spec.pe32plus ? 240 : 224;
+    Put<uint16_t>(image, fileHeader + 0, recipe.pe32plus ? 0x8664 : 0x14C);
+    Put<uint16_t>(image, fileHeader + 2, static_cast<uint16_t>(recipe.sections));
+    const uint16_t optionalSize = recipe.pe32plus ? 240 : 224;
     Put<uint16_t>(image, fileHeader + 16, optionalSize);
-    Put<uint16_t>(image, fileHeader + 18, static_cast<uint16_t>(0x0002 | (spec.dll ? 0x2000 : 0)));
+    Put<uint16_t>(image, fileHeader + 18, static_cast<uint16_t>(0x0002 | (recipe.dll ? 0x2000 : 0)));
     const size_t optional = fileHeader + 20;
-    Put<uint16_t>(image, optional, spec.pe32plus ? 0x20B : 0x10B);
+    Put<uint16_t>(image, optional, recipe.pe32plus ? 0x20B : 0x10B);
     Put<uint32_t>(image, optional + 36, 0x200);  // file alignment
     Put<uint32_t>(image, optional + 60, 0x200);  // size of headers
-    const size_t directories = optional + (spec.pe32plus ? 112 : 96);
+    const size_t directories = optional + (recipe.pe32plus ? 112 : 96);
     Put<uint32_t>(image, directories - 4, 16);
     // Names at the start of the import section, descriptors at offset 0x100.
-    const uint32_t sectionRva = 0x1000 * (spec.importSection + 1);
+    const uint32_t sectionRva = 0x1000 * (recipe.importSection + 1);
     const uint32_t importRva = sectionRva + 0x100;
-    if (spec.importDirectory) {
+    if (recipe.importDirectory) {
         Put<uint32_t>(image, directories + 8, importRva);
-        Put<uint32_t>(image, directories + 12, 20 * static_cast<uint32_t>(spec.imports.size() + 1));
+        Put<uint32_t>(image, directories + 12, 20 * static_cast<uint32_t>(recipe.imports.size() + 1));
     }
     const size_t sectionTable = optional + optionalSize;
-    for (int i = 0; i < spec.sections; ++i) {
+    for (int i = 0; i < recipe.sections; ++i) {
         const size_t header = sectionTable + 40 * i;
         Put<uint32_t>(image, header + 12, 0x1000 * (i + 1));  // virtual address
         Put<uint32_t>(image, header + 16, 0x200);             // raw size
         Put<uint32_t>(image, header + 20, 0x200 * (i + 1));   // raw position
     }
-    const size_t raw = 0x200 * (spec.importSection + 1);
+    const size_t raw = 0x200 * (recipe.importSection + 1);
     size_t nameAt = 0;
-    for (size_t i = 0; i < spec.imports.size(); ++i) {
-        const uint32_t nameRva = spec.nameRvaOverride ? spec.nameRvaOverride : sectionRva + static_cast<uint32_t>(nameAt);
+    for (size_t i = 0; i < recipe.imports.size(); ++i) {
+        const uint32_t nameRva = recipe.nameRvaOverride ? recipe.nameRvaOverride : sectionRva + static_cast<uint32_t>(nameAt);
         Put<uint32_t>(image, raw + 0x100 + 20 * i + 12, nameRva);
-        image.replace(raw + nameAt, spec.imports[i].size(), spec.imports[i]);
-        nameAt += spec.imports[i].size() + 1;
+        image.replace(raw + nameAt, recipe.imports[i].size(), recipe.imports[i]);
+        nameAt += recipe.imports[i].size() + 1;
     }
     // Without the zero descriptor the file ends right after the list.
-    if (!spec.terminator) image.resize(raw + 0x100 + 20 * spec.imports.size());
-    if (spec.cutAt != 0) image.resize(spec.cutAt);
+    if (!recipe.terminator) image.resize(raw + 0x100 + 20 * recipe.imports.size());
+    if (recipe.cutAt != 0) image.resize(recipe.cutAt);
     return image;
 }
 
@@ -105,32 +105,32 @@ TEST(PeImports, ReadsImportedNamesOfPe32AndPe32PlusDllImages) {
     ScratchDir dir(L"pei");
     const std::vector<std::wstring> two = {L"KERNEL32.dll", L"loader_dep.dll"};
     const std::vector<std::wstring> none;
-    ImageSpec pe32;
+    ImageRecipe pe32;
     pe32.imports = {"KERNEL32.dll", "loader_dep.dll"};
-    ImageSpec pe64 = pe32;
+    ImageRecipe pe64 = pe32;
     pe64.pe32plus = true;
-    ImageSpec exe = pe32;
+    ImageRecipe exe = pe32;
     exe.dll = false;
-    ImageSpec noMz = pe64;
+    ImageRecipe noMz = pe64;
     noMz.mz = false;
-    ImageSpec noImports = pe64;
+    ImageRecipe noImports = pe64;
     noImports.importDirectory = false;
-    ImageSpec unterminated = pe32;
+    ImageRecipe unterminated = pe32;
     unterminated.terminator = false;
-    ImageSpec cut = pe64;
+    ImageRecipe cut = pe64;
     cut.terminator = false;
     cut.cutAt = 0x200 + 0x100 + 20 + 10;  // inside the second descriptor
-    ImageSpec outside = pe32;
+    ImageRecipe outside = pe32;
     outside.nameRvaOverride = 0x9000;  // in no section
-    ImageSpec late = pe64;
+    ImageRecipe late = pe64;
     late.sections = 33;
     late.importSection = 32;  // only the first 32 section headers count
-    ImageSpec lateOk = late;
+    ImageRecipe lateOk = late;
     lateOk.importSection = 31;
 
     const struct {
         const char* name;
-        ImageSpec spec;
+        ImageRecipe recipe;
         PeImportScan kind;
         std::vector<std::wstring> names;
     } cases[] = {
@@ -148,7 +148,7 @@ TEST(PeImports, ReadsImportedNamesOfPe32AndPe32PlusDllImages) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         const std::wstring path = dir / (Utf8ToWide(c.name).substr(0, 8) + L".dll");
-        ASSERT_TRUE(WriteBytes(path, BuildImage(c.spec)));
+        ASSERT_TRUE(WriteBytes(path, BuildImage(c.recipe)));
         const Scan scan = ScanFile(path);
         EXPECT_EQ(scan.kind, c.kind);
         EXPECT_EQ(scan.names, c.names);

@@ -1,11 +1,12 @@
-// The real Update.exe sends "update_command" to the statistics service named
-// by VELISK_REPORT_BASE_URL, with the context of the installed and the new
-// version.ini, and logs whether the service took it.
+// The real Update.exe sends its points to the statistics service named by
+// VELISK_REPORT_BASE_URL, each with the context of the installed and the new
+// version.ini plus its own fields, and logs whether the service took it.
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
 #include <algorithm>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -16,19 +17,34 @@
 namespace {
 
 using namespace testing_support;
-using update_sandbox::LogMessages;
 using update_sandbox::UpdateSandbox;
 
-TEST(UpdatePoints, UpdateCommandReachesTheServiceFromVisibleAndHiddenRuns) {
+using Names = std::vector<std::string>;
+
+// The extra fields each point carries besides the five every point starts with.
+const std::map<std::string, Names> kOwnFields = {
+    {"update_command", {}},
+    {"imstartup_pc", {"cmd", "dir", "o_ret", "process"}},
+    {"update_ifsucc", {"bu_np", "bu_pp", "is_succ", "is_u"}},
+};
+
+Names Sorted(Names names) {
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+TEST(UpdatePoints, EveryPointOfVisibleAndHiddenRunsReachesTheService) {
     const struct {
         const char* name;
         int installedVersion;  // 119 keeps the run visible, 120 lets it hide
+        bool hidden;
         const char* answer;
-        const char* logged;
+        const char* taken;  // how the log reports the result
+        Names points;
     } cases[] = {
-        {"visible run, point taken", 119, R"({"error":0})", "point update_command: 1"},
-        {"hidden run, point taken", 120, R"({"error":0})", "point update_command: 1"},
-        {"visible run, point refused", 119, R"({"error":1})", "point update_command: 0"},
+        {"visible run", 119, false, R"({"error":0})", "1", {"update_command", "update_ifsucc"}},
+        {"hidden run", 120, true, R"({"error":0})", "1", {"update_command", "imstartup_pc", "update_ifsucc"}},
+        {"visible run, points refused", 119, false, R"({"error":1})", "0", {"update_command", "update_ifsucc"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -44,35 +60,54 @@ TEST(UpdatePoints, UpdateCommandReachesTheServiceFromVisibleAndHiddenRuns) {
         ASSERT_EQ(server.error(), "");
 
         ASSERT_TRUE(sandbox.Run(sandbox.UpdateModeArguments(), {{L"VELISK_REPORT_BASE_URL", server.baseUrl()}}));
-        const std::vector<std::string> logged = LogMessages(sandbox.Log("info"), "command_line.cpp");
-        EXPECT_NE(std::find(logged.begin(), logged.end(), c.logged), logged.end()) << sandbox.Log("info");
-
+        const std::string log = sandbox.Log("info");
         const auto requests = server.requests();
-        ASSERT_EQ(requests.size(), 1u);
-        const Json::Value& r = requests[0];
-        EXPECT_EQ(r["path"].asString(), "/deliver/tavvo2");
-        EXPECT_EQ(r["content_type"].asString(), "application/x-www-form-urlencoded");
-        EXPECT_EQ(r["v"].asString(), "1.0");
-        EXPECT_EQ(r["problem"], Json::Value()) << r["problem"].asString();
-        const Json::Value& p = r["point"];
-        EXPECT_EQ(p.getMemberNames(), (std::vector<std::string>{"ac", "av", "ct", "d", "dur", "e", "i", "oct", "pc",
-                                                                 "pro", "pt", "rid", "rpc"}));
-        EXPECT_EQ(p["ac"].asString(), "update_command");
-        EXPECT_EQ(p["av"].asString(), "V1.1.9");
-        EXPECT_EQ(p["ct"].asString(), "win_exe");
-        EXPECT_EQ(p["pc"].asString(), "com_module");
-        EXPECT_EQ(p["rpc"].asString(), "com_module");
-        EXPECT_EQ(p["pro"].asString(), "host_site");
-        EXPECT_EQ(p["oct"], p["pt"]);
-        const std::string id = p["d"].asString();
-        EXPECT_TRUE(id.empty() || id.size() == 17) << id;
-        const Json::Value& e = p["e"];
-        EXPECT_EQ(e.getMemberNames(), (std::vector<std::string>{"is_update", "l_ver", "r_ver", "r_vn", "s_t"}));
-        EXPECT_EQ(e["l_ver"], Json::Value(c.installedVersion));
-        EXPECT_EQ(e["r_ver"], Json::Value(121));
-        EXPECT_EQ(e["r_vn"].asString(), "V1.2.1");
-        EXPECT_EQ(e["is_update"], Json::Value(1));
-        EXPECT_FALSE(e["s_t"].asString().empty());
+        Names sent;
+        for (const auto& r : requests) sent.push_back(r["point"]["ac"].asString());
+        ASSERT_EQ(sent, c.points);
+
+        for (const auto& r : requests) {
+            const Json::Value& p = r["point"];
+            const std::string name = p["ac"].asString();
+            SCOPED_TRACE(name);
+            EXPECT_NE(log.find("] point " + name + ": " + c.taken), std::string::npos) << log;
+            EXPECT_EQ(r["path"].asString(), "/deliver/tavvo2");
+            EXPECT_EQ(r["content_type"].asString(), "application/x-www-form-urlencoded");
+            EXPECT_EQ(r["v"].asString(), "1.0");
+            EXPECT_EQ(r["problem"], Json::Value()) << r["problem"].asString();
+            EXPECT_EQ(p.getMemberNames(), (Names{"ac", "av", "ct", "d", "dur", "e", "i", "oct", "pc", "pro", "pt",
+                                                 "rid", "rpc"}));
+            EXPECT_EQ(p["av"].asString(), "V1.1.9");
+            EXPECT_EQ(p["ct"].asString(), "win_exe");
+            EXPECT_EQ(p["pc"].asString(), "com_module");
+            EXPECT_EQ(p["rpc"].asString(), "com_module");
+            EXPECT_EQ(p["pro"].asString(), "host_site");
+            EXPECT_EQ(p["oct"], p["pt"]);
+            const std::string id = p["d"].asString();
+            EXPECT_TRUE(id.empty() || id.size() == 17) << id;
+
+            const Json::Value& e = p["e"];
+            Names fields = {"is_update", "l_ver", "r_ver", "r_vn", "s_t"};
+            for (const auto& own : kOwnFields.at(name)) fields.push_back(own);
+            EXPECT_EQ(e.getMemberNames(), Sorted(fields));
+            EXPECT_EQ(e["l_ver"], Json::Value(c.installedVersion));
+            EXPECT_EQ(e["r_ver"], Json::Value(121));
+            EXPECT_EQ(e["r_vn"].asString(), "V1.2.1");
+            EXPECT_EQ(e["is_update"], Json::Value(1));
+            EXPECT_FALSE(e["s_t"].asString().empty());
+            if (name == "update_ifsucc") {
+                EXPECT_EQ(e["is_u"], Json::Value(c.hidden ? 1 : 0));
+                EXPECT_EQ(e["bu_pp"].asString(), "http://127.0.0.1:9/none/ProgramConfig.zip");
+                EXPECT_EQ(e["bu_np"].asString(), WideToUtf8String(sandbox.newIni));
+                EXPECT_EQ(e["is_succ"], Json::Value(0));  // nothing serves the manifest
+            }
+            if (name == "imstartup_pc") {
+                EXPECT_EQ(e["process"].asString(), "VeliskLive.exe");
+                EXPECT_EQ(e["dir"].asString(), WideToUtf8String(sandbox.installDir + L"\\"));
+                EXPECT_EQ(e["cmd"].asString().rfind("-copy ", 0), 0u) << e["cmd"].asString();
+                EXPECT_GT(e["o_ret"].asInt(), 32);
+            }
+        }
     }
 }
 
