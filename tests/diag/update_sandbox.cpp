@@ -47,6 +47,7 @@ UpdateSandbox::UpdateSandbox()
         ::CreateDirectoryW(dir.c_str(), nullptr);
     }
     ::CopyFileW(BinFile(L"Update.exe").c_str(), (programDir + L"\\Update.exe").c_str(), FALSE);
+    ::CopyFileW(BinFile(L"Lockscan.dll").c_str(), (programDir + L"\\Lockscan.dll").c_str(), FALSE);
     ::CopyFileW(BinFile(L"client_standin.exe").c_str(), (installDir + L"\\VeliskLive.exe").c_str(), FALSE);
     ::CopyFileW(BinFile(L"launcher_standin.exe").c_str(), launcherPath.c_str(), FALSE);
 }

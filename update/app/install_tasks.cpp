@@ -18,7 +18,9 @@
 
 #include "app/install_tasks.h"
 #include "app/update_dlg.h"
+#include "diag/statistics.h"
 #include "diag/text_format.h"
+#include "engine/auto_updater.h"
 #include "engine/version_ini.h"
 
 namespace fs = boost::filesystem;
@@ -264,5 +266,37 @@ void CUpdateDlg::RefreshShortcut() {
 }
 
 void CUpdateDlg::CopyStagedUpdate(const std::wstring& src, const std::wstring& dst, bool restart) {
-    LOG(INFO) << "CopyStagedUpdate: the staged copy is not built yet";
+    const std::wstring srcIni = src + L"\\version.ini";
+    const std::wstring dstIni = dst + L"\\version.ini";
+    m_relatedExes = ReadIniString(srcIni, kUpdate, L"related", L"", 512);
+    killRelatedExe();
+    const std::wstring target = ReadIniString(dstIni, kUpdate, L"target", L"VeliskLive.exe", 512);
+    m_uselessFiles = ReadIniString(srcIni, kUpdate, L"uselessFiles", L"", 2048);
+    CloseTargetClient(target);
+    LoadStatContext(dstIni.c_str(), srcIni.c_str());
+    if (m_updater == nullptr) m_updater = CreateAutoUpdater();
+
+    // A crash in the middle of the copy must not start a half-copied client.
+    if (restart) m_restartOnCrash = false;
+    const bool ok = m_updater != nullptr && m_updater->ApplyStagedUpdate(src.c_str(), dst.c_str(), 1);
+    if (restart) m_restartOnCrash = true;
+
+    if (ok) {
+        DeleteUselessFiles(dst, m_uselessFiles);
+        UpdateDisplayVersion(dstIni);
+    }
+    UpdateFirewallRule(dstIni, dst + L"\\" + target);
+    m_launcherPath = dst + L"\\zuZavozeVororiz.exe";
+    wchar_t workDir[MAX_PATH] = {};
+    ::GetCurrentDirectoryW(MAX_PATH, workDir);
+    m_launcherDir = workDir;
+
+    StatPoint point("imcopy_ifsucc");
+    point.AddInt("is_succ", ok ? 1 : 0);
+    point.AddInt("is_start", restart ? 1 : 0);
+    point.AddString("src", src);
+    point.AddString("dst", dst);
+    LOG(INFO) << "point imcopy_ifsucc: " << point.Send();
+
+    if (restart) ::ShellExecuteW(nullptr, L"open", target.c_str(), nullptr, dst.c_str(), SW_SHOW);
 }

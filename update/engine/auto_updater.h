@@ -62,22 +62,46 @@ typedef void (*FileUpdateStatusCallback)(const FileUpdateStatus* status, void* u
 
 class IVkUpdateAlgorithm;
 
-// The update engine. Slot order is fixed.
+// The update engine. Slot order is fixed. All calls but CancelUpdate come
+// from one thread at a time.
 class IVkAutoUpdater {
 public:
     virtual ~IVkAutoUpdater() {}
+    // Where the new manifest lies once the manifest archive is unpacked
+    // (download folder + "ProgramConfig.zdb"). The second argument is unused.
     virtual void SetNewDatabasePath(const wchar_t* path, const wchar_t* unused) = 0;
+    // The download (work) folder, the installation folder and the staging
+    // sub-folder of the installation (null: unchanged; empty: no staging).
+    // Each gets a trailing "\\" unless empty or already ending with a separator.
     virtual void SetDirectories(const wchar_t* downloadDir, const wchar_t* installDir,
                                 const wchar_t* stagingSubDir) = 0;
+    // One whole update from the manifest archive at `databaseUrl` and the new
+    // version.ini at `iniPath`; removes the download folder at the end when
+    // `removeDownloadDir` is non-zero. True when the installation (or the
+    // staging folder) now holds the new version. Blocks until done.
     virtual bool BeginUpdate(const wchar_t* databaseUrl, int removeDownloadDir,
                              const wchar_t* iniPath) = 0;
+    // Asks a running BeginUpdate to stop; any thread. Stays in effect for
+    // the life of the object.
     virtual void CancelUpdate() = 0;
+    // Every status record goes to `callback` with `userData` (null: none).
     virtual void SetStatusCallback(FileUpdateStatusCallback callback, void* userData) = 0;
+    // Does nothing.
     virtual void Shutdown() = 0;
+    // Names (relative to the installation) that the copy leaves alone.
     virtual void AddExcludedFiles(const wchar_t* const* names, int count) = 0;
+    // Uses `algorithm` instead of a manifest checker of its own; it is
+    // released at the end of the next BeginUpdate.
     virtual void SetUpdateAlgorithm(IVkUpdateAlgorithm* algorithm) = 0;
-    virtual bool CopyFromFolder(const wchar_t* srcDir, const wchar_t* dstDir) = 0;
+    // Copies every file below `srcDir` into `dstDir` with backup and
+    // rollback; removes `srcDir` afterwards when `removeSource` is non-zero
+    // (also after a failure). True when every file was copied.
+    virtual bool CopyFromFolder(const wchar_t* srcDir, const wchar_t* dstDir, int removeSource) = 0;
+    // Keeps a deep copy of `options` for plug-ins.
     virtual void SetPluginOptions(const PluginOptions* options) = 0;
+    // Moves a staged update from `srcDir` into `dstDir` (CopyFromFolder) and
+    // then deletes the files that only the installed manifest lists. True
+    // when the copy succeeded.
     virtual bool ApplyStagedUpdate(const wchar_t* srcDir, const wchar_t* dstDir,
                                    int removeSource) = 0;
 };

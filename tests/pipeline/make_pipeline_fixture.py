@@ -1,0 +1,123 @@
+"""Builds the releases that the pipeline tests update between, with
+tools/make_release, plus a few broken server files.
+
+    make_pipeline_fixture.py TOOL_DIR OUT_DIR
+
+OUT_DIR afterwards:
+    v1/install/             an installation of version 6: its files, its
+                            ProgramConfig.zdb and version.ini
+    v2/source/              the client files of version 7
+    v2/server/a/b/7/...     version 7 published for the base URL .../a/b/
+    v2/manifest/ProgramConfig.zdb   version 7's manifest, unpacked
+    bad/<case>/ProgramConfig.zdb.zip    manifest archives whose names leave
+                            the installation (see HOSTILE)
+    bad/installed_outside.zdb   an installed manifest that also lists
+                            "../outside.txt"
+    bad/wrong_x.dll.zip     an archive of bin/x.dll whose bytes are not the
+                            listed ones
+"""
+
+import os
+import random
+import shutil
+import subprocess
+import sys
+import zipfile
+
+V1_FILES = {
+    "keep.txt": b"kept in both versions\n",
+    "change_a.bin": b"A1" * 3000,
+    "bin/x.dll": b"x-version-1" * 500,
+    "old.txt": b"only version 6 has this\n",
+    "sub/keep2.dat": b"second kept file\n",
+}
+
+# Hostile manifest names, keyed by the case name the tests use.
+HOSTILE = {
+    "parent": "../evil.txt",
+    "nested_parent": "bin/../../evil.txt",
+    "drive": "C:/evil.txt",
+    "absolute": "/evil.txt",
+    "dots_and_blank": "bin/.. /evil.txt",
+}
+
+
+def v2_files(rng):
+    return {
+        "keep.txt": V1_FILES["keep.txt"],
+        "change_a.bin": rng.randbytes(300000),  # several chunks of the downloader
+        "bin/x.dll": b"x-version-2" * 700,
+        "new.txt": b"new in version 7\n",
+        "sub/keep2.dat": V1_FILES["sub/keep2.dat"],
+    }
+
+
+def write_tree(root, files):
+    for name, data in files.items():
+        path = os.path.join(root, *name.split("/"))
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as f:
+            f.write(data)
+
+
+def publish(tool, source, version, base_url, out):
+    subprocess.run([sys.executable, tool, source, str(version), base_url, out],
+                   check=True, stdout=subprocess.DEVNULL)
+
+
+def unpack_manifest(archive, folder):
+    with zipfile.ZipFile(archive) as z:
+        z.extractall(folder)
+
+
+def main(tool, out):
+    shutil.rmtree(out, ignore_errors=True)
+    sys.path.insert(0, tool)
+    import archives  # noqa: E402  (the release tool's own writers)
+    import digests  # noqa: E402
+    import manifest  # noqa: E402
+
+    rng = random.Random(20240611)
+
+    # Version 6, installed.
+    install = os.path.join(out, "v1", "install")
+    write_tree(install, V1_FILES)
+    v1_server = os.path.join(out, "v1", "server")
+    publish(tool, install, 6, "http://localhost/a/b/", v1_server)
+    unpack_manifest(os.path.join(v1_server, "6", "ProgramConfig.zdb.zip"), install)
+    shutil.copy(os.path.join(v1_server, "6", "version.ini"), install)
+
+    # Version 7, published.
+    source = os.path.join(out, "v2", "source")
+    files = v2_files(rng)
+    write_tree(source, files)
+    server = os.path.join(out, "v2", "server", "a", "b")
+    publish(tool, source, 7, "http://localhost/a/b/", server)
+    unpack_manifest(os.path.join(server, "7", "ProgramConfig.zdb.zip"), os.path.join(out, "v2", "manifest"))
+
+    # Broken server files.
+    bad = os.path.join(out, "bad")
+    rows = [(name, digests.bytes_digest(data)) for name, data in sorted(files.items())]
+    for case, name in HOSTILE.items():
+        folder = os.path.join(bad, case)
+        os.makedirs(folder)
+        database = os.path.join(folder, manifest.MANIFEST_NAME)
+        manifest.write_manifest(database, rows + [(name, digests.bytes_digest(b"evil"))],
+                                ["http://localhost/a/b/"], 7)
+        archives.write_file_archive(database, database + ".zip")
+        os.remove(database)
+    v1_rows = [(name, digests.bytes_digest(data)) for name, data in sorted(V1_FILES.items())]
+    manifest.write_manifest(os.path.join(bad, "installed_outside.zdb"),
+                            v1_rows + [("../outside.txt", digests.bytes_digest(b"outside"))],
+                            ["http://localhost/a/b/"], 6)
+    wrong = os.path.join(bad, "wrong", "x.dll")
+    os.makedirs(os.path.dirname(wrong))
+    with open(wrong, "wb") as f:
+        f.write(b"x-version-2" * 699 + b"tampered!!!")
+    archives.write_file_archive(wrong, os.path.join(bad, "wrong_x.dll.zip"))
+
+    open(os.path.join(out, "stamp"), "w").close()
+
+
+if __name__ == "__main__":
+    main(sys.argv[1], sys.argv[2])

@@ -1,0 +1,218 @@
+// BeginUpdate end to end: releases made by the release tool, served by the
+// shared test server, installed into scratch folders.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "pipeline/update_run.h"
+#include "support/log_capture.h"
+#include "support/test_support.h"
+
+namespace {
+
+using pipeline_testing::Fixture;
+using pipeline_testing::ListTree;
+using pipeline_testing::SameBytes;
+using pipeline_testing::UpdateRun;
+using testing_support::DirExists;
+using testing_support::FileExists;
+using testing_support::LogCapture;
+using testing_support::ReadBytes;
+using testing_support::WideToUtf8String;
+
+const std::vector<std::wstring> kVersion7Names = {L"bin/x.dll", L"change_a.bin", L"keep.txt", L"new.txt",
+                                                  L"sub/keep2.dat"};
+
+void ExpectVersion7Installed(const UpdateRun& run) {
+    for (const std::wstring& name : kVersion7Names) {
+        EXPECT_TRUE(SameBytes(run.Installed(name), UpdateRun::Version7(name))) << testing_support::WideToUtf8String(name);
+    }
+    EXPECT_TRUE(SameBytes(run.Installed(L"ProgramConfig.zdb"), Fixture(L"v2/manifest/ProgramConfig.zdb")));
+}
+
+const std::vector<std::wstring> kVersion6Names = {L"ProgramConfig.zdb", L"bin/x.dll", L"change_a.bin", L"keep.txt",
+                                                  L"old.txt", L"sub/keep2.dat", L"version.ini"};
+
+// The installation still holds exactly version 6.
+void ExpectVersion6Untouched(const UpdateRun& run) {
+    EXPECT_EQ(ListTree(run.installDir), kVersion6Names);
+    for (const std::wstring& name : kVersion6Names) {
+        EXPECT_TRUE(SameBytes(run.Installed(name), Fixture(L"v1/install/" + name))) << WideToUtf8String(name);
+    }
+}
+
+std::vector<int> Codes(std::initializer_list<int> head, int verifyCount, std::initializer_list<int> tail) {
+    std::vector<int> codes(head);
+    codes.insert(codes.end(), static_cast<size_t>(verifyCount), FUS_VERIFYFILE);
+    codes.insert(codes.end(), tail);
+    return codes;
+}
+
+TEST(Pipeline, ChangedAndMissingFilesAreFetchedFromTheVersionFolderAndInstalled) {
+    UpdateRun run;
+    ASSERT_TRUE(run.Run());
+
+    const std::string folder = testing_support::WideToUtf8String(run.served.Url("")).substr(16);  // "/<nonce>/"
+    EXPECT_EQ(run.FileRequests(), (std::vector<std::string>{"https " + folder + "a/b/7/bin/x.dll.zip",
+                                                            "https " + folder + "a/b/7/change_a.bin.zip",
+                                                            "https " + folder + "a/b/7/new.txt.zip"}));
+    ExpectVersion7Installed(run);
+    EXPECT_FALSE(FileExists(run.Installed(L"old.txt")));
+    EXPECT_FALSE(DirExists(run.downloadDir));
+    EXPECT_EQ(run.statuses.codes().back(), FUS_SUCCESS);
+}
+
+TEST(Pipeline, MatchingInstallationCopiesOnlyTheManifestAndDeletesObsoleteFiles) {
+    UpdateRun run;
+    ASSERT_TRUE(pipeline_testing::CopyTree(Fixture(L"v2/source"), run.installDir));  // old.txt stays from 6
+    LogCapture log;
+    ASSERT_TRUE(run.Run());
+
+    EXPECT_TRUE(run.FileRequests().empty());
+    EXPECT_EQ(log.Count("start copy file "), 1);
+    EXPECT_EQ(log.Count("start copy file ProgramConfig.zdb"), 1);
+    ExpectVersion7Installed(run);
+    EXPECT_FALSE(FileExists(run.Installed(L"old.txt")));
+    EXPECT_EQ(run.statuses.foldedCodes(),
+              (std::vector<int>{FUS_VERIFYFILE, FUS_VERIFYFILE, FUS_VERIFYFILE, FUS_VERIFYFILE, FUS_VERIFYFILE,
+                                FUS_COPYSTART, FUS_COPYEND, FUS_SUCCESS}));
+}
+
+TEST(Pipeline, HiddenRunCopiesIntoTheStagingFolderAndKeepsObsoleteFiles) {
+    UpdateRun run;
+    run.engine->SetDirectories(run.downloadDir.c_str(), run.installDir.c_str(), L"update1");
+    ASSERT_TRUE(run.Run());
+
+    EXPECT_EQ(ListTree(run.installDir + L"\\update1"),
+              (std::vector<std::wstring>{L"ProgramConfig.zdb", L"bin/x.dll", L"change_a.bin", L"new.txt"}));
+    for (const std::wstring name : {L"bin/x.dll", L"change_a.bin", L"new.txt"}) {
+        EXPECT_TRUE(SameBytes(run.Installed(L"update1/" + name), UpdateRun::Version7(name)));
+    }
+    EXPECT_TRUE(FileExists(run.Installed(L"old.txt")));
+}
+
+TEST(Pipeline, CancelDuringVerificationDownloadsAndCopiesNothing) {
+    UpdateRun run;
+    run.statuses.onStatus = [&](const FileUpdateStatus& r) {
+        if (r.status == FUS_VERIFYFILE && r.index == 2) run.engine->CancelUpdate();
+    };
+    EXPECT_FALSE(run.Run());
+
+    EXPECT_EQ(run.statuses.codes(), Codes({}, 2, {FUS_FAIL}));
+    EXPECT_TRUE(run.FileRequests().empty());
+    EXPECT_FALSE(DirExists(run.downloadDir));
+    ExpectVersion6Untouched(run);
+}
+
+TEST(Pipeline, CancelBetweenDownloadsFailsTheRunAndEveryLaterRunAtItsManifest) {
+    UpdateRun run;
+    run.statuses.onStatus = [&](const FileUpdateStatus& r) {
+        if (r.status == FUS_DOWNLOADSUCCESS) run.engine->CancelUpdate();
+    };
+    LogCapture log;
+    EXPECT_FALSE(run.Run());
+
+    EXPECT_EQ(log.Count("download all files success numDownloadedFiles=1  updateFiles.size()=3"), 1);
+    EXPECT_EQ(run.statuses.foldedCodes(),
+              Codes({}, 5, {FUS_DOWNLOADSTART, FUS_DOWNLOADING, FUS_DOWNLOADSUCCESS, FUS_FAIL}));
+    EXPECT_EQ(run.FileRequests().size(), 1u);
+    ExpectVersion6Untouched(run);
+
+    const size_t before = run.statuses.codes().size();
+    EXPECT_FALSE(run.Run());
+    const std::vector<int> codes = run.statuses.codes();
+    EXPECT_EQ(std::vector<int>(codes.begin() + static_cast<long>(before), codes.end()), (std::vector<int>{FUS_FAIL}));
+    EXPECT_EQ(log.Count("GetAllFiles"), 1);  // the second run ended at its manifest
+}
+
+TEST(Pipeline, ManifestArchiveThatFailsOverHttpsComesOverHttp) {
+    UpdateRun run;
+    ASSERT_TRUE(run.Run(run.served.FaultUrl("status=500,times=1", "a/b/7/ProgramConfig.zdb.zip")));
+
+    std::vector<std::string> manifestRequests;
+    for (const auto& r : run.served.Requests()) {
+        if (r.path.find("ProgramConfig.zdb.zip") != std::string::npos) {
+            manifestRequests.push_back(r.scheme + " " + std::to_string(r.status));
+        }
+    }
+    EXPECT_EQ(manifestRequests, (std::vector<std::string>{"https 500", "http 200"}));
+    ExpectVersion7Installed(run);
+}
+
+TEST(Pipeline, ArchiveTheServerNeverDeliversIsRetriedWithResumeUntilCancelled) {
+    UpdateRun run;
+    run.WriteIni(run.served.FaultUrl("status=404", "a/b/"), 7);
+    std::atomic<bool> done{false};
+    std::thread canceller([&] {
+        testing_support::WaitFor([&] { return done || run.FileRequests().size() >= 4; }, 60000);
+        run.engine->CancelUpdate();
+    });
+    EXPECT_FALSE(run.Run());
+    done = true;
+    canceller.join();
+
+    EXPECT_EQ(run.statuses.codes(), Codes({}, 5, {FUS_DOWNLOADSTART, FUS_DOWNLOADFAIL, FUS_FAIL}));
+    std::vector<net_testing::LoggedRequest> attempts;
+    for (const auto& r : run.served.Requests()) {
+        if (r.path.find("/a/b/7/bin/x.dll.zip") != std::string::npos) attempts.push_back(r);
+    }
+    ASSERT_FALSE(attempts.empty());
+    EXPECT_FALSE(attempts[0].hasRange);  // the first attempt starts afresh
+    int retried = 0;
+    for (size_t i = 1; i < attempts.size(); ++i) {
+        if (attempts[i].scheme != "https") continue;
+        EXPECT_EQ(attempts[i].range, "bytes=0-");
+        ++retried;
+    }
+    EXPECT_GE(retried, 3);
+    ExpectVersion6Untouched(run);
+}
+
+TEST(Pipeline, ArchiveWhoseBytesDifferFromTheManifestFailsVerification) {
+    UpdateRun run;
+    ASSERT_TRUE(run.served.Put("a/b/7/bin/x.dll.zip", ReadBytes(Fixture(L"bad/wrong_x.dll.zip"))));
+    EXPECT_FALSE(run.Run());
+
+    EXPECT_EQ(run.statuses.foldedCodes(),
+              Codes({}, 5, {FUS_DOWNLOADSTART, FUS_DOWNLOADING, FUS_VERIFYFAIL, FUS_FAIL}));
+    ExpectVersion6Untouched(run);
+}
+
+TEST(Pipeline, ManifestNamesOutsideTheInstallationFailTheRunBeforeAnyDownload) {
+    const std::pair<const wchar_t*, const char*> cases[] = {
+        {L"parent", "../evil.txt"},     {L"nested_parent", "bin/../../evil.txt"},
+        {L"drive", "C:/evil.txt"},      {L"absolute", "/evil.txt"},
+        {L"dots_and_blank", "bin/.. /evil.txt"},
+    };
+    for (const auto& [folder, name] : cases) {
+        UpdateRun run;
+        ASSERT_TRUE(run.served.Put("a/b/7/ProgramConfig.zdb.zip",
+                                   ReadBytes(Fixture(std::wstring(L"bad/") + folder + L"/ProgramConfig.zdb.zip"))));
+        LogCapture log;
+        EXPECT_FALSE(run.Run()) << name;
+
+        EXPECT_EQ(log.Count(std::string("refused file name outside the installation: ") + name,
+                            google::GLOG_ERROR), 1) << name;
+        EXPECT_EQ(run.statuses.codes(), (std::vector<int>{FUS_FAIL})) << name;
+        EXPECT_TRUE(run.FileRequests().empty()) << name;
+        EXPECT_EQ(ListTree(run.root.path()).size(), kVersion6Names.size() + 1) << name;  // + new\version.ini
+        ExpectVersion6Untouched(run);
+    }
+}
+
+TEST(Pipeline, InstalledManifestNamesOutsideTheInstallationAreNeverDeleted) {
+    UpdateRun run;
+    ASSERT_TRUE(::CopyFileW(Fixture(L"bad/installed_outside.zdb").c_str(), run.Installed(L"ProgramConfig.zdb").c_str(),
+                            FALSE));
+    ASSERT_TRUE(testing_support::WriteBytes(run.root / L"outside.txt", "outside"));
+    ASSERT_TRUE(run.Run());
+
+    EXPECT_TRUE(FileExists(run.root / L"outside.txt"));
+    EXPECT_FALSE(FileExists(run.Installed(L"old.txt")));
+    ExpectVersion7Installed(run);
+}
+
+}  // namespace

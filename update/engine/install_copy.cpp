@@ -1,0 +1,278 @@
+// Copy into the installation with backup and rollback, the staged copy of
+// the copy mode, and the removal of obsolete files.
+#include <windows.h>
+#include <tlhelp32.h>
+
+#include <boost/exception/exception.hpp>
+#include <boost/filesystem.hpp>
+
+#include <exception>
+#include <utility>
+
+#include "diag/text_format.h"
+#include "engine/database_checker.h"
+#include "engine/manifest_names.h"
+#include "engine/sdk_updater.h"
+#include "engine/updater_log.h"
+#include "lockscan.h"
+#include "velisk/handles.h"
+
+namespace fs = boost::filesystem;
+
+namespace {
+
+// What GetLockedFileInfo is asked to do: ask the holders to close, end
+// those that do not, and wait at most this long for each.
+constexpr int kAskHoldersToClose = 1;
+constexpr int kEndHolders = 1;
+constexpr int kHolderWaitMs = 10000;
+
+bool IsCopyError(int status) { return status == SDKUpdater::kFileSystemError || status == SDKUpdater::kOtherError; }
+
+// A backup that leaves the destination safe to overwrite: it was copied, or
+// there was nothing to back up.
+bool BackupDone(int backupStatus) {
+    return backupStatus == SDKUpdater::kCopied || backupStatus == SDKUpdater::kSourceMissing;
+}
+
+// One call of Lockscan.dll for a destination that another process holds.
+struct LockedFileQuery {
+    DWORD processIds[LOCKSCAN_MAX_PROCESS_IDS] = {};
+    int count = 0;
+    bool retry = false;
+
+    explicit LockedFileQuery(const std::wstring& path) {
+        retry = GetLockedFileInfo(path.c_str(), processIds, &count, kAskHoldersToClose, kEndHolders,
+                                  kHolderWaitMs) != 0;
+    }
+};
+
+}  // namespace
+
+int SDKUpdater::CopyFileWithDirs(const std::wstring& source, const std::wstring& destination) {
+    try {
+        if (!fs::exists(fs::path(source))) return kSourceMissing;
+        const fs::path target(destination);
+        const fs::path parent = target.parent_path();
+        if (!parent.empty() && !fs::exists(parent)) fs::create_directories(parent);
+        fs::copy_file(fs::path(source), target, fs::copy_options::overwrite_existing);
+        return kCopied;
+    } catch (const std::exception& error) {
+        UPDATER_LOG(ERROR) << error.what();
+        return kFileSystemError;
+    } catch (const boost::exception&) {
+        return kOtherError;
+    }
+}
+
+bool SDKUpdater::IsExcluded(const std::wstring& name) const {
+    for (const std::wstring& excluded : m_excludedFiles) {
+        if (excluded == name) return true;
+    }
+    return false;
+}
+
+int SDKUpdater::CopyWithBackup(const std::wstring& name, const std::wstring& backupDir, int& backupStatus) {
+    const std::wstring backup = backupDir + L"\\" + name;
+    const std::wstring destination = m_installDir + m_dstCopySubDir + name;
+    const std::wstring source = m_downloadDir + name;
+
+    backupStatus = CopyFileWithDirs(destination, backup);
+    UPDATER_LOG(INFO) << "back-up from " << WideToUtf8Log(destination);
+    UPDATER_LOG(INFO) << "to " << WideToUtf8Log(backup);
+    UPDATER_LOG(INFO) << "return status is " << backupStatus;
+
+    // A file that exists but could not be backed up is not overwritten: a
+    // rollback could not bring it back.
+    int status = BackupDone(backupStatus) ? CopyFileWithDirs(source, destination) : backupStatus;
+    UPDATER_LOG(INFO) << "overlap from " << WideToUtf8Log(source);
+    UPDATER_LOG(INFO) << "to " << WideToUtf8Log(destination);
+    UPDATER_LOG(INFO) << "return status is " << status;
+
+    int attempts = 0;
+    if (IsCopyError(status)) {
+        LockedFileQuery lock(destination);
+        if (lock.retry) {
+            attempts = 1;
+            if (!BackupDone(backupStatus)) {
+                backupStatus = CopyFileWithDirs(destination, backup);
+                UPDATER_LOG(INFO) << "back-up again, return status is " << backupStatus;
+            }
+            status = BackupDone(backupStatus) ? CopyFileWithDirs(source, destination) : backupStatus;
+            LogLockingProcesses(lock.processIds, lock.count);
+        } else {
+            UPDATER_LOG(INFO) << 1 << "th attempt fail";
+        }
+        UPDATER_LOG(INFO) << "attemp count " << attempts << ", in finally return status is " << status;
+    }
+    return status;
+}
+
+void SDKUpdater::RestoreBackup(const std::wstring& backup, const std::wstring& destination) {
+    int status = CopyFileWithDirs(backup, destination);
+    UPDATER_LOG(INFO) << "rollback from " << WideToUtf8Log(backup);
+    UPDATER_LOG(INFO) << "to " << WideToUtf8Log(destination);
+    UPDATER_LOG(INFO) << "return status is " << status;
+    if (!IsCopyError(status)) return;
+    int attempts = 0;
+    LockedFileQuery lock(destination);
+    if (lock.retry) {
+        attempts = 1;
+        status = CopyFileWithDirs(backup, destination);
+        LogLockingProcesses(lock.processIds, lock.count);
+    } else {
+        UPDATER_LOG(INFO) << 1 << "th attempt fail";
+    }
+    UPDATER_LOG(INFO) << "attemp count " << attempts << ", in finally return status is " << status;
+}
+
+bool SDKUpdater::CopyDirectory(const std::vector<std::wstring>& names) {
+    UPDATER_LOG(INFO) << "files size = " << names.size();
+    UPDATER_LOG(INFO) << "m_dstCopySubDir = " << WideToUtf8Log(m_dstCopySubDir);
+    const std::wstring backupDir = m_installDir + std::to_wstring(::GetTickCount());
+    bool ok = true;
+    std::vector<std::pair<std::wstring, std::wstring>> rollback;  // (backup, destination)
+
+    for (const std::wstring& name : names) {
+        UPDATER_LOG(INFO) << "start copy file " << WideToUtf8Log(name);
+        if (IsExcluded(name)) {
+            UPDATER_LOG(INFO) << "File excluded On Copy!!!";
+            continue;
+        }
+        int backupStatus = kSourceMissing;
+        const int status = CopyWithBackup(name, backupDir, backupStatus);
+        if (status != kCopied) {
+            ok = false;
+            NotifyStatus(ClearedStatus(FUS_COPYFAIL, name));
+        }
+        if (backupStatus == kCopied) {
+            rollback.emplace_back(backupDir + L"\\" + name, m_installDir + m_dstCopySubDir + name);
+        }
+    }
+
+    if (!ok) {
+        UPDATER_LOG(INFO) << "copy fail, start to roll back ...";
+        for (const auto& [backup, destination] : rollback) RestoreBackup(backup, destination);
+    }
+    RemoveFolder(backupDir);
+    if (!ok && !m_dstCopySubDir.empty()) {
+        UPDATER_LOG(INFO) << "delete the folder " << WideToUtf8Log(m_installDir + m_dstCopySubDir);
+        RemoveFolder(m_installDir + m_dstCopySubDir);
+    }
+    return ok;
+}
+
+void SDKUpdater::LogLockingProcesses(const DWORD* pids, int count) {
+    UPDATER_LOG(INFO) << "exe list as follows:";
+    if (pids == nullptr || count < 1) return;
+    velisk::UniqueKernelHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!snapshot || snapshot.get() == INVALID_HANDLE_VALUE) {
+        snapshot.release();
+        return;
+    }
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = ::Process32FirstW(snapshot.get(), &entry); more; more = ::Process32NextW(snapshot.get(), &entry)) {
+        for (int i = 0; i < count; ++i) {
+            if (pids[i] == entry.th32ProcessID) {
+                UPDATER_LOG(INFO) << "exe name: " << WideToUtf8Log(entry.szExeFile);
+                break;
+            }
+        }
+    }
+}
+
+int SDKUpdater::DeleteOldFiles(const wchar_t* folder, const std::set<std::wstring>& names) {
+    UPDATER_LOG(INFO) << "will delete " << names.size() << " old files";
+    if (folder == nullptr || std::wstring(folder).size() < 2) return 0;
+    std::wstring base = folder;
+    if (base.back() != L'\\' && base.back() != L'/') base += L'\\';
+    int deleted = 0;
+    for (const std::wstring& name : names) {
+        const std::wstring path = base + name;
+        UPDATER_LOG(INFO) << "delete file " << WideToUtf8Log(path);
+        if (!IsContainedManifestName(name)) {
+            UPDATER_LOG(WARNING) << "name outside the folder kept";
+            continue;
+        }
+        try {
+            if (fs::is_regular_file(fs::path(path)) && fs::remove(fs::path(path))) {
+                UPDATER_LOG(INFO) << "delete file success";
+                ++deleted;
+            }
+        } catch (const std::exception&) {
+            UPDATER_LOG(ERROR) << "delete file fail" << WideToUtf8Log(path);
+        }
+    }
+    UPDATER_LOG(INFO) << "delete " << deleted << " old files in fact";
+    return deleted;
+}
+
+bool SDKUpdater::ListFilesRecursively(const std::wstring& folder, std::vector<std::wstring>& list,
+                                      const std::wstring& root) {
+    try {
+        for (fs::directory_iterator it{fs::path(folder)}, end; it != end; ++it) {
+            const fs::file_status status = it->symlink_status();
+            if (fs::is_regular_file(status)) {
+                list.push_back(it->path().wstring().substr(root.size() + 1));
+            } else if (fs::is_directory(status)) {
+                // Only real folders are walked, so a link cannot make a loop.
+                if (!ListFilesRecursively(it->path().wstring(), list, root)) return false;
+            }
+        }
+        return true;
+    } catch (const std::exception& error) {
+        ::OutputDebugStringA(error.what());
+        return false;
+    }
+}
+
+bool SDKUpdater::CopyFromFolder(const wchar_t* srcDir, const wchar_t* dstDir, int removeSource) {
+    if (srcDir == nullptr || dstDir == nullptr || *srcDir == L'\0' || *dstDir == L'\0') return false;
+    SetDirectories(srcDir, dstDir, nullptr);
+    // Relative names are cut after the root and one separator, so the root
+    // is taken without its trailing separators.
+    std::wstring root = srcDir;
+    while (root.size() > 1 && (root.back() == L'\\' || root.back() == L'/')) root.pop_back();
+    std::vector<std::wstring> list;
+    if (!ListFilesRecursively(srcDir, list, root)) return false;
+    const bool ok = CopyDirectory(list);
+    if (removeSource) RemoveFolder(srcDir);
+    return ok;
+}
+
+bool SDKUpdater::ApplyStagedUpdate(const wchar_t* srcDir, const wchar_t* dstDir, int removeSource) {
+    if (srcDir == nullptr || dstDir == nullptr) return false;
+    const std::wstring newManifest = std::wstring(srcDir) + L"\\" + kManifestFileName;
+    const std::wstring installedManifest = std::wstring(dstDir) + L"\\" + kManifestFileName;
+    std::set<std::wstring> obsolete;
+    const bool obsoleteKnown = ComputeObsoleteFiles(newManifest, installedManifest, obsolete);
+    const bool copied = CopyFromFolder(srcDir, dstDir, removeSource);
+    if (copied && obsoleteKnown) DeleteOldFiles(dstDir, obsolete);
+    return copied;
+}
+
+bool SDKUpdater::ComputeObsoleteFiles(const std::wstring& newManifest, const std::wstring& installedManifest,
+                                      std::set<std::wstring>& obsolete) {
+    obsolete.clear();
+    if (m_updateAlgorithm == nullptr) m_updateAlgorithm = new DataBaseChecker(m_installDir);
+    m_updateAlgorithm->OpenDatabase(installedManifest.c_str());
+    GetOldFileList(obsolete);
+    if (obsolete.empty()) {
+        UPDATER_LOG(ERROR) << "local zdb fail";
+        ReleaseAlgorithm();
+        return false;
+    }
+    UPDATER_LOG(INFO) << "files size = " << obsolete.size();
+    m_updateAlgorithm->OpenDatabase(newManifest.c_str());
+    std::vector<std::wstring> newFiles;
+    if (!GetAllFiles(newFiles)) {
+        UPDATER_LOG(ERROR) << "new zdb fail";
+        ReleaseAlgorithm();
+        return false;
+    }
+    UPDATER_LOG(INFO) << "new files size = " << newFiles.size();
+    for (const std::wstring& name : newFiles) obsolete.erase(name);
+    ReleaseAlgorithm();
+    return true;
+}

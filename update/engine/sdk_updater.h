@@ -1,0 +1,174 @@
+// SDKUpdater: the update engine behind IVkAutoUpdater. One object per run of
+// the updater; BeginUpdate brings an installation to the version that a
+// manifest archive and a version.ini describe, reporting every step as a
+// FileUpdateStatus record to the status callback and to loaded plug-ins.
+//
+// The members are split by concern over three source files:
+//   updater.cpp        configuration and the BeginUpdate pipeline
+//   install_copy.cpp   copy with backup and rollback, staged copy, obsolete files
+//   update_plugins.cpp loading, notifying and unloading update plug-ins
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "engine/auto_updater.h"
+#include "engine/update_plugin.h"
+#include "engine/update_algorithm.h"
+
+// One loaded plug-in.
+struct PluginRecord {
+    void* instance = nullptr;  // never null in the table
+    HMODULE module = nullptr;
+    AutoUpdateLoadPluginFunction loadFunction = nullptr;
+    AutoUpdateUnloadPluginFunction unloadFunction = nullptr;  // may be null
+    std::wstring path;
+};
+
+// The manifest of the new version, as a file name relative to the download
+// folder and to the installation folder.
+constexpr wchar_t kManifestFileName[] = L"ProgramConfig.zdb";
+
+// A status record with every field zero but `status` and `fileName` (cut to
+// 255 characters).
+FileUpdateStatus ClearedStatus(int32_t status, const std::wstring& fileName);
+
+// Deletes `path` with everything in it. False, with the error's message on
+// the standard output, when that fails.
+bool RemoveFolder(const std::wstring& path);
+
+class SDKUpdater : public IVkAutoUpdater {
+public:
+    SDKUpdater();
+    ~SDKUpdater() override;
+    SDKUpdater(const SDKUpdater&) = delete;
+    SDKUpdater& operator=(const SDKUpdater&) = delete;
+
+    // IVkAutoUpdater (see auto_updater.h for the contracts).
+    void SetNewDatabasePath(const wchar_t* path, const wchar_t* unused) override;
+    void SetDirectories(const wchar_t* downloadDir, const wchar_t* installDir,
+                        const wchar_t* stagingSubDir) override;
+    bool BeginUpdate(const wchar_t* databaseUrl, int removeDownloadDir, const wchar_t* iniPath) override;
+    void CancelUpdate() override;
+    void SetStatusCallback(FileUpdateStatusCallback callback, void* userData) override;
+    void Shutdown() override;
+    void AddExcludedFiles(const wchar_t* const* names, int count) override;
+    void SetUpdateAlgorithm(IVkUpdateAlgorithm* algorithm) override;
+    bool CopyFromFolder(const wchar_t* srcDir, const wchar_t* dstDir, int removeSource) override;
+    void SetPluginOptions(const PluginOptions* options) override;
+    bool ApplyStagedUpdate(const wchar_t* srcDir, const wchar_t* dstDir, int removeSource) override;
+
+    // Result of CopyFileWithDirs.
+    enum CopyStatus : int {
+        kCopied = 0,
+        kSourceMissing = 1,
+        kFileSystemError = 2,  // message logged at ERROR
+        kOtherError = 3,
+    };
+
+    // Copies every name (relative to m_downloadDir) into the installation
+    // (m_installDir, or m_installDir + m_dstCopySubDir when staging), backing
+    // up each replaced file first. Excluded names are skipped. A destination
+    // held by another process gets one retry after GetLockedFileInfo. After
+    // any failure (FUS_COPYFAIL per file, later files still copied) every
+    // backed-up file is restored and, when staging, the staging folder is
+    // removed. The backup folder is always removed. True when every copy
+    // that was not excluded succeeded.
+    bool CopyDirectory(const std::vector<std::wstring>& names);
+
+    // Copies `source` over `destination`, creating the destination's missing
+    // parent folders. Returns a CopyStatus; never throws.
+    int CopyFileWithDirs(const std::wstring& source, const std::wstring& destination);
+
+    // Deletes folder + name for every regular file among `names` (folders
+    // and missing names are left alone; names that could leave `folder` are
+    // never touched). Returns the number of files deleted.
+    int DeleteOldFiles(const wchar_t* folder, const std::set<std::wstring>& names);
+
+    // Fills `obsolete` with the names that `installedManifest` lists and
+    // `newManifest` does not. False (with "local zdb fail" or "new zdb fail"
+    // logged) when either manifest lists no files; `obsolete` is then not to
+    // be used. Leaves m_updateAlgorithm empty on every path.
+    bool ComputeObsoleteFiles(const std::wstring& newManifest, const std::wstring& installedManifest,
+                              std::set<std::wstring>& obsolete);
+
+    // Appends every regular file below `folder` (depth first, in the file
+    // system's order) as its path with the first root.size() + 1 characters
+    // removed. False, with the error sent to the debugger output, when a
+    // folder cannot be listed.
+    static bool ListFilesRecursively(const std::wstring& folder, std::vector<std::wstring>& list,
+                                     const std::wstring& root);
+
+    // Logs the executable names of the `count` process ids in `pids`.
+    static void LogLockingProcesses(const DWORD* pids, int count);
+
+    // Loads every plug-in library of `folder` that accepts (hidden runs only).
+    // Returns the number of loaded plug-ins.
+    int LoadPlugins(const wchar_t* folder);
+    // Calls each plug-in's unload export and empties the table; the libraries
+    // stay loaded.
+    void UnloadPlugins();
+
+    // Sends `record` to the status callback, then to every plug-in in table
+    // order.
+    void NotifyStatus(const FileUpdateStatus& record);
+
+private:
+    // The steps of BeginUpdate.
+    bool RunUpdate(const wchar_t* databaseUrl, const wchar_t* iniPath);
+    bool UpdateDatabaseFile(const wchar_t* databaseUrl);
+    void EnsureAlgorithm();
+    void GetOldFileList(std::set<std::wstring>& oldFiles);
+    bool GetAllFiles(std::vector<std::wstring>& allFiles);
+    bool VerifyInstalledFiles(const std::vector<std::wstring>& allFiles, std::set<std::wstring>& oldFiles,
+                              std::vector<std::wstring>& updateFiles);
+    bool DownloadUpdateFiles(const std::vector<std::wstring>& urls, const std::vector<std::wstring>& updateFiles);
+    bool DownloadOneFile(std::wstring& base, const std::vector<std::wstring>& urls, const std::wstring& name,
+                         FileUpdateStatus& record);
+    bool DownloadFile(const std::wstring& url, const std::wstring& targetDir, FileUpdateStatus& record);
+    bool UnzipDownloadFile(const std::wstring& name);
+    void ReleaseAlgorithm();
+    void ReportPhase(int32_t status);
+
+    // Copies one name of CopyDirectory: backup, copy, locked-file retry.
+    // Returns the copy status; `backupStatus` receives the backup's.
+    int CopyWithBackup(const std::wstring& name, const std::wstring& backupDir, int& backupStatus);
+    // Restores one backed-up file, with the same locked-file retry.
+    void RestoreBackup(const std::wstring& backup, const std::wstring& destination);
+    // Asks Lockscan.dll to free `destination`; true when a retry is worth it.
+    static bool FreeLockedFile(const std::wstring& destination);
+    bool IsExcluded(const std::wstring& name) const;
+
+    // Downloader callbacks (userData is a DownloadProgressTarget or the engine).
+    static int IsCancelled(void* userData);
+    static void OnDownloadProgress(uint64_t done, uint64_t total, void* userData);
+
+    std::map<std::wstring, PluginRecord> m_plugins;
+    IVkUpdateAlgorithm* m_updateAlgorithm = nullptr;
+    std::wstring m_downloadDir;
+    std::wstring m_installDir;
+    std::wstring m_dstCopySubDir;
+    FileUpdateStatusCallback m_statusCallback;
+    void* m_callbackUserData = nullptr;
+    // Written by CancelUpdate on any thread, read by the worker; once set,
+    // never cleared.
+    std::atomic<bool> m_cancel{false};
+    std::vector<std::wstring> m_excludedFiles;
+    std::wstring m_newDatabasePath;
+    uint64_t m_totalDownloaded = 0;
+    PluginOptions m_pluginOptions;
+
+    // Storage behind the pointers of m_pluginOptions.
+    std::wstring m_pluginDirText;
+    std::wstring m_updateNotesText;
+    std::vector<std::wstring> m_searchDirTexts;
+    std::vector<const wchar_t*> m_searchDirPointers;
+    // Handed to plug-ins; lives as long as the engine.
+    PluginContext m_pluginContext;
+};
