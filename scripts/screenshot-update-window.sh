@@ -26,13 +26,7 @@ RUN=("$REPO/scripts/wine-run.sh" "--prefix=$PREFIX")
 for f in Update.exe client_standin.exe; do
     [[ -f $BIN/$f ]] || { echo "screenshot: $BIN/$f is missing; build the x86_64 tree first" >&2; exit 1; }
 done
-# The window's face "微软雅黑" is a Windows font: map it to an installed
-# Chinese font (fonts-wqy-microhei on Debian) in the prefix, or its Chinese
-# text shows as boxes.
-cjk_family=$(fc-list :lang=zh family 2>/dev/null | awk -F, '!/Mono/ { print $1; exit }' || true)
-if [[ -z $cjk_family ]]; then
-    echo "screenshot: no Chinese font is installed (e.g. fonts-wqy-microhei); Chinese text will show as boxes" >&2
-fi
+bash "$REPO/scripts/wine-cjk-font.sh" "$PREFIX"
 
 WORK=$(mktemp -d "$BUILD/screenshot.XXXXXX")
 winpath() { echo "Z:${1//\//\\}"; }
@@ -56,17 +50,6 @@ record_pid() {
     done
     return 1
 }
-
-if [[ -n $cjk_family ]]; then
-    python3 - "$WORK/fonts.reg" "$cjk_family" <<'PY'
-import sys
-text = ('Windows Registry Editor Version 5.00\r\n\r\n'
-        '[HKEY_CURRENT_USER\\Software\\Wine\\Fonts\\Replacements]\r\n'
-        '"\u5fae\u8f6f\u96c5\u9ed1"="%s"\r\n' % sys.argv[2])
-open(sys.argv[1], 'wb').write(b'\xff\xfe' + text.encode('utf-16-le'))
-PY
-    "${RUN[@]}" regedit /S "$(winpath "$WORK/fonts.reg")" >/dev/null 2>&1 || true
-fi
 
 mkdir -p "$WORK/install" "$WORK/new" "$WORK/waiter" "$WORK/launcher"
 cp "$BIN/client_standin.exe" "$WORK/install/VeliskLive.exe"
