@@ -112,6 +112,9 @@ def run_update(repo, build, install, new_ini, screenshot):
     bin_dir = os.path.join(build, "bin")
     env = dict(os.environ)
     env.setdefault("VELISK_DISPLAY", ":77")
+    # Statistics would go to the maker's hosts; the demo keeps them local
+    # (a closed port, so each point fails at once).
+    env.setdefault("VELISK_REPORT_BASE_URL", "http://127.0.0.1:9")
     subprocess.run(["bash", os.path.join(repo, "scripts", "wine-cjk-font.sh"), os.path.join(build, "wineprefix")],
                    env=env, check=False)
     # A process the updater waits for before it starts, so that the window

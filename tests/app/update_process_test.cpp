@@ -56,10 +56,13 @@ public:
     std::wstring CommandLine(const std::wstring& arguments) const {
         return L"\"" + BinFile(L"Update.exe") + L"\" " + arguments;
     }
-    std::map<std::wstring, std::wstring> Environment() const { return {{L"TEMP", tempDir}, {L"TMP", tempDir}}; }
+    // Statistics go to a closed local port, so sending fails at once.
+    std::map<std::wstring, std::wstring> Environment() const {
+        return {{L"TEMP", tempDir}, {L"TMP", tempDir}, {L"VELISK_REPORT_BASE_URL", L"http://127.0.0.1:9"}};
+    }
 
     std::wstring UpdateModeArguments(const std::wstring& launcher, DWORD waitPid = 0) const {
-        return L"\"" + installDir + L"\" \"http://127.0.0.1/none/ProgramConfig.zip\" \"" + newIni + L"\" " +
+        return L"\"" + installDir + L"\" \"http://localhost/update-process-tests/missing/ProgramConfig.zdb.zip\" \"" + newIni + L"\" " +
                std::to_wstring(waitPid) + L" \"" + launcherDir + L"\" \"" + launcher + L"\"";
     }
 
@@ -104,7 +107,7 @@ TEST(UpdateProcess, CommandLinesWithoutAModeStartNothingAndShowNothing) {
         ASSERT_TRUE(result.finished);
         const std::string log = run.InfoLog();
         EXPECT_TRUE(Contains(log, "cmdline= ")) << log;
-        EXPECT_EQ(Contains(log, "CopyStagedUpdate"), c.copyMode) << log;
+        EXPECT_EQ(Contains(log, "point imcopy_ifsucc: "), c.copyMode) << log;
         EXPECT_FALSE(Contains(log, "update thread over")) << log;
         ::Sleep(300);
         EXPECT_TRUE(run.clientRecords().empty());
