@@ -86,7 +86,7 @@ public:
     std::map<std::wstring, std::wstring> Environment() const { return {{L"TEMP", tempDir}, {L"TMP", tempDir}}; }
 
     std::wstring UpdateModeArguments(const std::wstring& launcher, DWORD waitPid = 0) const {
-        return L"\"" + installDir + L"\" \"http://127.0.0.1/none/ProgramConfig.zip\" \"" + newIni + L"\" " +
+        return L"\"" + installDir + L"\" \"http://localhost/none/ProgramConfig.zip\" \"" + newIni + L"\" " +
                std::to_wstring(waitPid) + L" \"" + launcherDir + L"\" \"" + launcher + L"\"";
     }
 
