@@ -119,6 +119,14 @@ struct GdiObject {
     static void Close(Handle h) { ::DeleteObject(h); }
 };
 
+// Memory device contexts from CreateCompatibleDC.
+struct MemoryDc {
+    using Handle = HDC;
+    static Handle Null() { return nullptr; }
+    static bool IsNull(Handle h) { return h == nullptr; }
+    static void Close(Handle h) { ::DeleteDC(h); }
+};
+
 struct Icon {
     using Handle = HICON;
     static Handle Null() { return nullptr; }
@@ -145,6 +153,7 @@ using UniqueInternetHandle = UniqueHandle<handle_traits::Internet>;
 using UniqueLibrary = UniqueHandle<handle_traits::Library>;
 using UniqueLocalMemory = UniqueHandle<handle_traits::LocalMemory>;
 using UniqueGdiObject = UniqueHandle<handle_traits::GdiObject>;
+using UniqueMemoryDc = UniqueHandle<handle_traits::MemoryDc>;
 using UniqueIcon = UniqueHandle<handle_traits::Icon>;
 using UniqueCoTaskString = UniqueHandle<handle_traits::CoTaskMemory<wchar_t>>;
 

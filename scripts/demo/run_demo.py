@@ -56,7 +56,7 @@ def make_client_versions(demo, bin_dir):
         "bin/engine.dat": bytes(engine_v2),
         "bin/new_feature.dat": bytes(rng.getrandbits(8) for _ in range(200 << 10)),
         "readme.txt": "Velisk 2.0 \u2014 \u65b0\u7248\u672c\n".encode(),
-        "\u8d44\u6e90/\u8bf4\u660e.txt": "\u4e2d\u6587\u6587\u4ef6\u540d\n".encode(),
+        "res/lang/zh-CN.txt": "\u4e2d\u6587\u754c\u9762\n".encode(),
     })
     folders = {}
     for version, files in ((1, v1), (2, v2)):
@@ -112,6 +112,8 @@ def run_update(repo, build, install, new_ini, screenshot):
     bin_dir = os.path.join(build, "bin")
     env = dict(os.environ)
     env.setdefault("VELISK_DISPLAY", ":77")
+    subprocess.run(["bash", os.path.join(repo, "scripts", "wine-cjk-font.sh"), os.path.join(build, "wineprefix")],
+                   env=env, check=False)
     # A process the updater waits for before it starts, so that the window
     # can be photographed; the demo ends it after the screenshot.
     holder_dir = os.path.join(os.path.dirname(install), "holder")

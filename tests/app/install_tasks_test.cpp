@@ -59,6 +59,24 @@ TEST(UselessFiles, DeletesListedFilesButNeverFolders) {
     EXPECT_EQ(log.Count("delete useless file: " + WideToUtf8String(dir.path()) + "\\a.dll"), 1);
 }
 
+TEST(UselessFiles, NamesOutsideTheInstallationAreRefused) {
+    ScratchDir dir(L"useless");
+    ASSERT_TRUE(WriteBytes(dir / L"outside.txt", "o"));
+    ASSERT_TRUE(WriteBytes(dir / L"install/inside.txt", "i"));
+    const std::wstring outside = dir / L"outside.txt";
+    std::wstring outsideJson;
+    for (wchar_t c : outside) outsideJson += (c == L'\\') ? std::wstring(L"\\\\") : std::wstring(1, c);
+    const std::wstring json = L"[\"../outside.txt\", \"..\\\\outside.txt\", \"sub/../../outside.txt\", \"" +
+                              outsideJson + L"\", \"/outside.txt\", \"inside.txt\"]";
+    CUpdateDlg dlg;
+    LogCapture log;
+    dlg.DeleteUselessFiles(dir / L"install", json);
+    EXPECT_TRUE(FileExists(outside));
+    EXPECT_FALSE(FileExists(dir / L"install/inside.txt"));
+    EXPECT_EQ(log.Count("delete useless file refused: ", google::GLOG_WARNING), 5);
+    EXPECT_EQ(log.Count("delete useless file: "), 1);
+}
+
 TEST(UselessFiles, MalformedOrShortListsDeleteNothingAndALockedFileDoesNotStopTheRest) {
     ScratchDir dir(L"useless");
     ASSERT_TRUE(WriteBytes(dir / L"a.dll", "a"));

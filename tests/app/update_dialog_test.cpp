@@ -175,11 +175,9 @@ TEST(UpdateDialog, FiveNotesLinesNeedTheScrollBarAndNoNotesHideTheBox) {
         dlg.m_versionName = L"V2.0";
         dlg.m_waitPid = static_cast<long>(caller.pid);
         ASSERT_TRUE(dlg.Create(IDD_UPDATE_DIALOG));
-        HWND edit = ::GetDlgItem(dlg.m_hWnd, IDC_NOTES);
-        if (edit == nullptr) {  // wrapped by the skinned scroll frame
-            ASSERT_NE(dlg.m_notesEdit.m_hWnd, nullptr);
-            edit = dlg.m_notesEdit.m_hWnd;
-        }
+        // The edit itself (the skinned scroll frame takes over its id).
+        HWND edit = dlg.m_notesEdit.m_hWnd;
+        ASSERT_NE(edit, nullptr);
         EXPECT_EQ(::IsWindowVisible(edit) != FALSE, c.notesShown);
         EXPECT_EQ(dlg.m_scrollSkin != nullptr, c.scrollSkin);
         if (c.scrollSkin) {

@@ -16,33 +16,6 @@ namespace {
 
 using namespace testing_support;
 
-struct StartRecord {
-    DWORD pid = 0;
-    std::wstring cwd;
-    std::wstring cmd;
-};
-
-std::vector<StartRecord> ReadRecords(const std::wstring& exePath) {
-    std::vector<StartRecord> records;
-    const std::wstring text = Utf8ToWide(ReadBytes(exePath + L".record"));
-    size_t pos = 0;
-    while (pos < text.size()) {
-        size_t end = text.find(L"\r\n", pos);
-        if (end == std::wstring::npos) end = text.size();
-        const std::wstring line = text.substr(pos, end - pos);
-        pos = end + 2;
-        const size_t cwdAt = line.find(L"\tcwd=");
-        const size_t cmdAt = line.find(L"\tcmd=");
-        if (line.rfind(L"pid=", 0) != 0 || cwdAt == std::wstring::npos || cmdAt == std::wstring::npos) continue;
-        StartRecord r;
-        r.pid = std::wcstoul(line.c_str() + 4, nullptr, 10);
-        r.cwd = line.substr(cwdAt + 5, cmdAt - cwdAt - 5);
-        r.cmd = line.substr(cmdAt + 5);
-        records.push_back(r);
-    }
-    return records;
-}
-
 void EndProcess(DWORD pid) {
     velisk::UniqueKernelHandle process(::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid));
     if (process) {
@@ -92,9 +65,9 @@ public:
 
     std::string InfoLog() const { return ReadBytes(tempDir + L"\\VeliskUpdateLog\\update_info.log"); }
     std::vector<StartRecord> clientRecords() const {
-        return m_clientPath.empty() ? std::vector<StartRecord>{} : ReadRecords(m_clientPath);
+        return m_clientPath.empty() ? std::vector<StartRecord>{} : ReadStartRecords(m_clientPath);
     }
-    std::vector<StartRecord> launcherRecords() const { return ReadRecords(launcherPath); }
+    std::vector<StartRecord> launcherRecords() const { return ReadStartRecords(launcherPath); }
 
 private:
     ScratchDir m_root;

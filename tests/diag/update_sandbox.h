@@ -18,12 +18,7 @@
 
 namespace update_sandbox {
 
-// One start of a stand-in, as its record file tells it.
-struct StartRecord {
-    DWORD pid = 0;
-    std::wstring cwd;
-    std::wstring cmd;
-};
+using testing_support::StartRecord;
 
 class UpdateSandbox {
 public:

@@ -139,6 +139,27 @@ static std::vector<wchar_t> BuildEnvironment(const std::map<std::wstring, std::w
     return out;
 }
 
+std::vector<StartRecord> ReadStartRecords(const std::wstring& exePath) {
+    std::vector<StartRecord> records;
+    const std::wstring text = Utf8ToWide(ReadBytes(exePath + L".record"));
+    size_t pos = 0;
+    while (pos < text.size()) {
+        size_t end = text.find(L"\r\n", pos);
+        if (end == std::wstring::npos) end = text.size();
+        const std::wstring line = text.substr(pos, end - pos);
+        pos = end + 2;
+        const size_t cwdAt = line.find(L"\tcwd=");
+        const size_t cmdAt = line.find(L"\tcmd=");
+        if (line.rfind(L"pid=", 0) != 0 || cwdAt == std::wstring::npos || cmdAt == std::wstring::npos) continue;
+        StartRecord r;
+        r.pid = std::wcstoul(line.c_str() + 4, nullptr, 10);
+        r.cwd = line.substr(cwdAt + 5, cmdAt - cwdAt - 5);
+        r.cmd = line.substr(cmdAt + 5);
+        records.push_back(r);
+    }
+    return records;
+}
+
 ChildProcess::ChildProcess(const std::wstring& commandLine, const std::wstring& workDir,
                            const std::map<std::wstring, std::wstring>& extraEnv) {
     std::vector<wchar_t> cmd(commandLine.begin(), commandLine.end());

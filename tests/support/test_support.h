@@ -86,6 +86,16 @@ private:
     DWORD m_pid = 0;
 };
 
+// One start of a stand-in program, as it recorded it in "<exe>.record".
+struct StartRecord {
+    DWORD pid = 0;
+    std::wstring cwd;
+    std::wstring cmd;
+};
+
+// Every start recorded beside `exePath`, in order (none when never started).
+std::vector<StartRecord> ReadStartRecords(const std::wstring& exePath);
+
 // Polls `predicate` every 20 ms until it holds or `timeoutMs` passes.
 template <typename Predicate>
 bool WaitFor(Predicate predicate, DWORD timeoutMs = 10000) {

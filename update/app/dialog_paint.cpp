@@ -5,6 +5,7 @@
 
 #include <memory>
 
+#include "app/gdiplus_fonts.h"
 #include "app/resource_image.h"
 #include "app/res/resource.h"
 #include "app/update_dlg.h"
@@ -67,16 +68,14 @@ void CUpdateDlg::OnPaint() {
                 DrawRoundRect(&g, Gdiplus::Color(0xFFFFFF00), x, y, w, h, 4);
                 FillRoundRect(&g, Gdiplus::Color(255, 255, 255, 255), x, y, w, h, 4);
             }
-            Gdiplus::FontFamily family(L"微软雅黑");
-            Gdiplus::Font font(family.IsAvailable() ? &family : Gdiplus::FontFamily::GenericSansSerif(), 12,
-                               Gdiplus::FontStyleRegular, Gdiplus::UnitPixel);
+            const auto font = MakeFont(dc, L"微软雅黑", 12.0f, Gdiplus::FontStyleRegular);
             Gdiplus::StringFormat format;
             format.SetAlignment(Gdiplus::StringAlignmentNear);
             format.SetLineAlignment(Gdiplus::StringAlignmentCenter);
             format.SetFormatFlags(Gdiplus::StringFormatFlagsNoWrap);
             format.SetTrimming(Gdiplus::StringTrimmingEllipsisCharacter);
             Gdiplus::SolidBrush brush(Gdiplus::Color(255, 51, 51, 51));
-            g.DrawString(m_statusText.c_str(), -1, &font,
+            g.DrawString(m_statusText.c_str(), -1, font.get(),
                          Gdiplus::RectF(m_statusRect.x, m_statusRect.y, m_statusRect.width, m_statusRect.height),
                          &format, &brush);
         }

@@ -21,6 +21,7 @@
 #include "diag/statistics.h"
 #include "diag/text_format.h"
 #include "engine/auto_updater.h"
+#include "engine/manifest_names.h"
 #include "engine/version_ini.h"
 
 namespace fs = boost::filesystem;
@@ -150,6 +151,12 @@ void CUpdateDlg::DeleteUselessFiles(std::wstring folder, const std::wstring& use
         return;
     }
     for (const auto& child : tree) {
+        // Only names inside the installation: an absolute name, a drive
+        // letter or ".." would delete files elsewhere.
+        if (!IsContainedManifestName(child.second.data())) {
+            LOG(WARNING) << "delete useless file refused: " << WideToUtf8Log(child.second.data());
+            continue;
+        }
         const std::wstring full = folder + child.second.data();
         LOG(INFO) << "delete useless file: " << WideToUtf8Log(full);
         try {

@@ -3,15 +3,24 @@
 #include <objidl.h>
 #include <gdiplus.h>
 
+#include <algorithm>
 #include <memory>
 
+#include "app/gdiplus_fonts.h"
 #include "app/resource_image.h"
 
 namespace {
 
 constexpr DWORD kOpaqueWhite = 0xFFFFFFFF;
+constexpr COLORREF kProgressTrack = RGB(229, 229, 229);
+constexpr COLORREF kProgressFill = RGB(255, 85, 0);
+constexpr COLORREF kNotesText = RGB(130, 130, 130);
+constexpr COLORREF kNotesBack = RGB(255, 255, 255);
 
 Gdiplus::Color FromArgb(DWORD argb) { return Gdiplus::Color(static_cast<Gdiplus::ARGB>(argb)); }
+
+constexpr float kLinkFontPixels = 14.0f;
+constexpr float kFallbackFontPixels = 12.0f;
 
 // Window text of a control.
 std::wstring WindowText(HWND hwnd) {
@@ -79,7 +88,14 @@ void CMyButton::DrawItem(const DRAWITEMSTRUCT& item) {
                         static_cast<int>(image->GetHeight()), Gdiplus::UnitPixel);
         }
         if (!text.empty()) {
-            Gdiplus::Font font(item.hDC);
+            Gdiplus::Font controlFont(item.hDC);
+            // A control font that GDI+ cannot use (not TrueType) gives way to
+            // the system's sans-serif face, so the text still shows.
+            std::unique_ptr<Gdiplus::Font> fallbackFont;
+            if (controlFont.GetLastStatus() != Gdiplus::Ok) {
+                fallbackFont = MakeFont(item.hDC, L"Tahoma", kFallbackFontPixels, Gdiplus::FontStyleRegular);
+            }
+            const Gdiplus::Font& font = fallbackFont ? *fallbackFont : controlFont;
             Gdiplus::StringFormat format;
             format.SetAlignment(Gdiplus::StringAlignmentCenter);
             format.SetLineAlignment(Gdiplus::StringAlignmentCenter);
@@ -98,17 +114,36 @@ void CMyLink::DrawItem(const DRAWITEMSTRUCT& item) {
     const std::wstring text = WindowText(m_hWnd);
     DrawOffscreen(item, [&](Gdiplus::Graphics& g, int width, int height) {
         g.Clear(FromArgb(m_backColor));
-        Gdiplus::FontFamily family(L"微软雅黑");
-        Gdiplus::Font font(family.IsAvailable() ? &family : Gdiplus::FontFamily::GenericSansSerif(), 14,
-                           Gdiplus::FontStyleUnderline, Gdiplus::UnitPixel);
+        const std::unique_ptr<Gdiplus::Font> font =
+            MakeFont(item.hDC, L"微软雅黑", kLinkFontPixels, Gdiplus::FontStyleUnderline);
         Gdiplus::StringFormat format;
         format.SetAlignment(Gdiplus::StringAlignmentNear);
         format.SetLineAlignment(Gdiplus::StringAlignmentCenter);
         format.SetFormatFlags(Gdiplus::StringFormatFlagsNoWrap);
         Gdiplus::SolidBrush brush(FromArgb(m_textColors[index]));
-        g.DrawString(text.c_str(), -1, &font,
+        g.DrawString(text.c_str(), -1, font.get(),
                      Gdiplus::RectF(0, 0, static_cast<float>(width), static_cast<float>(height)), &format, &brush);
     });
+}
+
+void CMyButton::SetState(int state) {
+    if (m_state == state) return;
+    m_state = state;
+    Redraw();
+}
+
+void CMyButton::Redraw() {
+    HWND parent = ::GetParent(m_hWnd);
+    if ((m_backColor >> 24) == 0xFF || parent == nullptr) {
+        Invalidate(FALSE);
+        return;
+    }
+    // A see-through button is drawn over what its parent paints beneath it:
+    // repaint that first, or the previous frame would show through the new one.
+    RECT rect;
+    ::GetWindowRect(m_hWnd, &rect);
+    ::MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&rect), 2);
+    ::RedrawWindow(parent, &rect, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN);
 }
 
 LRESULT CMyButton::WindowProc(UINT msg, WPARAM wp, LPARAM lp) {
@@ -123,65 +158,75 @@ LRESULT CMyButton::WindowProc(UINT msg, WPARAM wp, LPARAM lp) {
             return result;
         }
         case WM_MOUSEHOVER:
-            if (m_state != kStateHover) {
-                m_state = kStateHover;
-                Invalidate();
-            }
+            SetState(kStateHover);
             return 0;
         case WM_LBUTTONDOWN:
-            if (m_state != kStatePressed) {
-                m_state = kStatePressed;
-                Invalidate();
-            }
+            SetState(kStatePressed);
             return DefSubclassProc(msg, wp, lp);
         case WM_LBUTTONUP:
-            if (m_state != kStateHover) {
-                m_state = kStateHover;
-                Invalidate();
-            }
+            SetState(kStateHover);
             return DefSubclassProc(msg, wp, lp);
         case WM_MOUSELEAVE:
             m_tracking = false;
-            m_state = kStateNormal;
             ::SetCursor(m_previousCursor);
-            Invalidate();
+            m_state = kStateNormal;
+            Redraw();
             return 0;
         case WM_ERASEBKGND:
             return TRUE;
+        case WM_ENABLE:
+        case WM_SETTEXT: {
+            const LRESULT result = DefSubclassProc(msg, wp, lp);
+            Redraw();
+            return result;
+        }
         default:
             return DefSubclassProc(msg, wp, lp);
     }
 }
 
 int ProgressFillWidth(int lower, int upper, int pos, int width) {
-    if (upper == lower) return 0;
-    return static_cast<int>(static_cast<double>(pos) * width / (upper - lower));
+    if (upper <= lower || width <= 0) return 0;
+    const double filled = static_cast<double>(pos - lower) * width / (upper - lower);
+    return std::clamp(static_cast<int>(filled), 0, width);
 }
 
-LRESULT CMyProgressCtrl::WindowProc(UINT msg, WPARAM wp, LPARAM lp) {
-    if (msg != WM_PAINT) return DefSubclassProc(msg, wp, lp);
-    PAINTSTRUCT paint;
-    HDC dc = ::BeginPaint(m_hWnd, &paint);
+void CMyProgressCtrl::Paint(HDC dc) {
     RECT client;
     ::GetClientRect(m_hWnd, &client);
-    velisk::UniqueGdiObject track(::CreateSolidBrush(RGB(229, 229, 229)));
+    velisk::UniqueGdiObject track(::CreateSolidBrush(kProgressTrack));
     ::FillRect(dc, &client, static_cast<HBRUSH>(track.get()));
     PBRANGE range = {};
     SendMessage(PBM_GETRANGE, FALSE, reinterpret_cast<LPARAM>(&range));
     RECT filled = client;
     filled.right = client.left + ProgressFillWidth(range.iLow, range.iHigh, GetPos(), client.right - client.left);
-    velisk::UniqueGdiObject bar(::CreateSolidBrush(RGB(255, 85, 0)));
+    velisk::UniqueGdiObject bar(::CreateSolidBrush(kProgressFill));
     ::FillRect(dc, &filled, static_cast<HBRUSH>(bar.get()));
-    ::EndPaint(m_hWnd, &paint);
-    return 0;
+}
+
+LRESULT CMyProgressCtrl::WindowProc(UINT msg, WPARAM wp, LPARAM lp) {
+    switch (msg) {
+        case WM_PAINT: {
+            PAINTSTRUCT paint;
+            HDC dc = ::BeginPaint(m_hWnd, &paint);
+            Paint(dc);
+            ::EndPaint(m_hWnd, &paint);
+            return 0;
+        }
+        case WM_PRINTCLIENT:
+            Paint(reinterpret_cast<HDC>(wp));
+            return 0;
+        default:
+            return DefSubclassProc(msg, wp, lp);
+    }
 }
 
 bool CEditEx::OnReflectedMessage(UINT msg, WPARAM wp, LPARAM, LRESULT* result) {
     if (msg != WM_CTLCOLOREDIT && msg != WM_CTLCOLORSTATIC) return false;
-    if (!m_whiteBrush) m_whiteBrush.reset(::CreateSolidBrush(RGB(255, 255, 255)));
+    if (!m_whiteBrush) m_whiteBrush.reset(::CreateSolidBrush(kNotesBack));
     HDC dc = reinterpret_cast<HDC>(wp);
-    ::SetBkColor(dc, RGB(255, 255, 255));
-    ::SetTextColor(dc, RGB(130, 130, 130));
+    ::SetBkColor(dc, kNotesBack);
+    ::SetTextColor(dc, kNotesText);
     *result = reinterpret_cast<LRESULT>(m_whiteBrush.get());
     return true;
 }

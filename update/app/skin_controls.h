@@ -35,6 +35,11 @@ public:
 
 protected:
     virtual void DrawItem(const DRAWITEMSTRUCT& item);
+    // Changes the state and redraws when it differs.
+    void SetState(int state);
+    // Redraws the button; a see-through one together with its parent's
+    // picture beneath it.
+    void Redraw();
 
     int m_state = kStateNormal;
     bool m_tracking = false;
@@ -51,17 +56,22 @@ protected:
     void DrawItem(const DRAWITEMSTRUCT& item) override;
 };
 
-// Flat progress bar: grey track, orange fill up to the position.
+// Flat progress bar: grey RGB(229, 229, 229) track, orange RGB(255, 85, 0)
+// fill from the left edge up to the position.
 class CMyProgressCtrl : public fw::CWnd {
 public:
     void SetRange(int lower, int upper) { SendMessage(PBM_SETRANGE32, lower, upper); }
     void SetPos(int pos) { SendMessage(PBM_SETPOS, static_cast<WPARAM>(pos)); }
     int GetPos() { return static_cast<int>(SendMessage(PBM_GETPOS)); }
     LRESULT WindowProc(UINT msg, WPARAM wp, LPARAM lp) override;
+
+private:
+    void Paint(HDC dc);
 };
 
 // Width in pixels of the filled part for `pos` in [lower, upper] over
-// `width` pixels (0 for an empty range).
+// `width` pixels: (pos - lower) * width / (upper - lower), truncated and kept
+// within 0..width; 0 for an empty range.
 int ProgressFillWidth(int lower, int upper, int pos, int width);
 
 // Read-only notes edit: grey text RGB(130, 130, 130) on white.

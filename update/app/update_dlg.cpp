@@ -12,7 +12,7 @@
 
 #include "app/framework/win_app.h"
 #include "app/res/resource.h"
-#include "app/skin_scrollbar.h"
+#include "app/skin_scroll_wnd.h"
 #include "engine/auto_updater.h"
 #include "engine/version_ini.h"
 
