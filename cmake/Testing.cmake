@@ -40,18 +40,22 @@ function(velisk_add_gtest name)
     if(NOT T_TIMEOUT)
         set(T_TIMEOUT 120)
     endif()
-    set(props TIMEOUT ${T_TIMEOUT})
-    if(T_LOCKS)
-        list(JOIN T_LOCKS "," locks)
-        list(APPEND props RESOURCE_LOCK "${locks}")
-    endif()
-    if(T_FIXTURES)
-        list(JOIN T_FIXTURES "," fixtures)
-        list(APPEND props FIXTURES_REQUIRED "${fixtures}")
-    endif()
     gtest_discover_tests(${name}
         WORKING_DIRECTORY "${CMAKE_BINARY_DIR}/bin"
         DISCOVERY_MODE PRE_TEST
         DISCOVERY_TIMEOUT 60
-        PROPERTIES ${props})
+        TEST_LIST ${name}_TESTS
+        PROPERTIES TIMEOUT ${T_TIMEOUT})
+    # Locks and fixtures are list-valued properties, which the discovery's
+    # PROPERTIES would flatten; a script included after the discovered tests
+    # sets them on each one.
+    if(T_LOCKS OR T_FIXTURES)
+        set(script "${CMAKE_CURRENT_BINARY_DIR}/${name}_resources.cmake")
+        file(WRITE "${script}"
+            "foreach(test IN LISTS ${name}_TESTS)\n"
+            "    set_tests_properties(\"\${test}\" PROPERTIES RESOURCE_LOCK \"${T_LOCKS}\"\n"
+            "                         FIXTURES_REQUIRED \"${T_FIXTURES}\")\n"
+            "endforeach()\n")
+        set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES "${script}")
+    endif()
 endfunction()

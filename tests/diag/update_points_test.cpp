@@ -97,7 +97,7 @@ TEST(UpdatePoints, EveryPointOfVisibleAndHiddenRunsReachesTheService) {
             EXPECT_FALSE(e["s_t"].asString().empty());
             if (name == "update_ifsucc") {
                 EXPECT_EQ(e["is_u"], Json::Value(c.hidden ? 1 : 0));
-                EXPECT_EQ(e["bu_pp"].asString(), "http://127.0.0.1:9/none/ProgramConfig.zip");
+                EXPECT_EQ(e["bu_pp"].asString(), "http://localhost/none/ProgramConfig.zip");
                 EXPECT_EQ(e["bu_np"].asString(), WideToUtf8String(sandbox.newIni));
                 EXPECT_EQ(e["is_succ"], Json::Value(0));  // nothing serves the manifest
             }

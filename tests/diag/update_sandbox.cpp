@@ -63,7 +63,7 @@ UpdateSandbox::~UpdateSandbox() {
 }
 
 std::wstring UpdateSandbox::UpdateModeArguments() const {
-    return L"\"" + installDir + L"\" \"http://127.0.0.1:9/none/ProgramConfig.zip\" \"" + newIni + L"\" 0 \"" +
+    return L"\"" + installDir + L"\" \"http://localhost/none/ProgramConfig.zip\" \"" + newIni + L"\" 0 \"" +
            launcherDir + L"\" \"" + launcherPath + L"\"";
 }
 

@@ -273,6 +273,7 @@ void CUpdateDlg::RefreshShortcut() {
 }
 
 void CUpdateDlg::CopyStagedUpdate(const std::wstring& src, const std::wstring& dst, bool restart) {
+    LOG(INFO) << "CopyStagedUpdate from " << WideToUtf8Log(src) << " to " << WideToUtf8Log(dst);
     const std::wstring srcIni = src + L"\\version.ini";
     const std::wstring dstIni = dst + L"\\version.ini";
     m_relatedExes = ReadIniString(srcIni, kUpdate, L"related", L"", 512);
