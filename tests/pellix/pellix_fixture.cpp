@@ -59,7 +59,7 @@ std::vector<std::string> PellixFixture::WaitForStarts(const std::wstring& uninst
             }
             return lines.size() >= count;
         },
-        20000);
+        60000);
     return lines;
 }
 
