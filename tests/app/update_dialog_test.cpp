@@ -5,8 +5,10 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <atomic>
 #include <cwchar>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/update_dlg.h"
@@ -187,6 +189,51 @@ TEST(UpdateDialog, FiveNotesLinesNeedTheScrollBarAndNoNotesHideTheBox) {
         caller.End();
         ASSERT_TRUE(PumpUntil([&] { return dlg.isEnded(); }));
     }
+}
+
+}  // namespace
+
+namespace {
+
+// Presses `button` (IDYES or IDNO) of the interruption prompt once it shows.
+void PressPromptButtonWhenShown(int button, std::atomic<bool>* pressed) {
+    for (int i = 0; i < 500 && !*pressed; ++i) {
+        HWND box = ::FindWindowW(L"#32770", L"中断提醒");
+        if (box != nullptr) {
+            ::PostMessageW(box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), 0);
+            *pressed = true;
+            return;
+        }
+        ::Sleep(20);
+    }
+}
+
+TEST(UpdateDialog, InterruptionPromptNoLetsTheUpdateGoOnYesCancelsAndEnds) {
+    ScratchDir dir(L"dlg");
+    ASSERT_TRUE(WriteBytes(dir / L"new.ini", NotesIni(2)));
+    CallerProcess caller;
+    CUpdateDlg dlg;
+    dlg.m_installDir = dir.path() + L"\\";
+    dlg.m_newIniPath = dir / L"new.ini";
+    dlg.m_waitPid = static_cast<long>(caller.pid);
+    ASSERT_TRUE(dlg.Create(IDD_UPDATE_DIALOG));
+    HWND window = dlg.m_hWnd;
+
+    std::atomic<bool> pressed{false};
+    std::thread no([&] { PressPromptButtonWhenShown(IDNO, &pressed); });
+    dlg.OnCloseButton();  // runs the prompt's own loop until the button is pressed
+    no.join();
+    EXPECT_TRUE(pressed);
+    EXPECT_TRUE(::IsWindow(window));
+    EXPECT_FALSE(dlg.isEnded());
+
+    pressed = false;
+    std::thread yes([&] { PressPromptButtonWhenShown(IDYES, &pressed); });
+    dlg.OnCloseButton();  // cancels, waits for the worker, ends the dialog
+    yes.join();
+    EXPECT_TRUE(pressed);
+    EXPECT_TRUE(dlg.isEnded());
+    EXPECT_FALSE(::IsWindow(window));
 }
 
 }  // namespace
