@@ -27,13 +27,7 @@ export WINEPREFIX=$PREFIX
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEARCH=win64
 export DISPLAY=${VELISK_DISPLAY:-:77}
-
-close_inherited_fds() {
-    local fd
-    for fd in $(ls /proc/$BASHPID/fd); do
-        if (( fd > 2 )); then eval "exec $fd>&-" 2>/dev/null || true; fi
-    done
-}
+source "$(dirname "$0")/lib/background.sh"
 
 detached() {   # runs "$@" with no inherited descriptors and waits for it
     ( close_inherited_fds; exec "$@" </dev/null >/dev/null 2>&1 )

@@ -15,26 +15,8 @@ HERE=$(cd "$(dirname "$0")" && pwd)
 cmd=${1:?usage: fixture.sh start|stop STATE_DIR}
 STATE=${2:?usage: fixture.sh start|stop STATE_DIR}
 PYTHON=${PYTHON:-python3}
-
-stop_server() {
-    local pid
-    [[ -f $STATE/server.pid ]] || return 0
-    pid=$(cat "$STATE/server.pid")
-    rm -f "$STATE/server.pid" "$STATE/server.ready"
-    # Only a process that still runs this service is ours to end.
-    if [[ $pid =~ ^[0-9]+$ ]] && grep -qs stat_server.py "/proc/$pid/cmdline"; then
-        kill "$pid" 2>/dev/null || true
-        for _ in $(seq 100); do kill -0 "$pid" 2>/dev/null || return 0; sleep 0.05; done
-        kill -9 "$pid" 2>/dev/null || true
-    fi
-}
-
-close_inherited_fds() {
-    local fd
-    for fd in $(ls /proc/$BASHPID/fd); do
-        if (( fd > 2 )); then eval "exec $fd>&-" 2>/dev/null || true; fi
-    done
-}
+source "$HERE/../../scripts/lib/background.sh"
+stop_server() { stop_pid_file "$STATE" stat_server.py; }
 
 case $cmd in
 start)
