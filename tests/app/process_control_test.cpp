@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -170,6 +171,51 @@ TEST(Haltrix, EndsTheProcessesGivenInItsIdList) {
     EXPECT_EQ(r.exitCode, 0u);
     EXPECT_TRUE(first.EndsWithin(2000));
     EXPECT_TRUE(second.EndsWithin(2000));
+}
+
+// Sets the current folder for the life of the object.
+class CurrentFolder {
+public:
+    explicit CurrentFolder(const std::wstring& dir) {
+        ::GetCurrentDirectoryW(MAX_PATH, m_previous);
+        ::SetCurrentDirectoryW(dir.c_str());
+    }
+    ~CurrentFolder() { ::SetCurrentDirectoryW(m_previous); }
+
+private:
+    wchar_t m_previous[MAX_PATH] = {};
+};
+
+// Processes whose access list denies every opener cannot be ended here; the
+// helper in the current folder (a recording stand-in) gets all of them at once.
+TEST(Haltrix, ProcessesThatCannotBeEndedAreHandedToTheHelperOnce) {
+    ScratchDir dir(L"guard");
+    const std::wstring guardedA = Unique(L"guardA_"), guardedB = Unique(L"guardB_"), plain = Unique(L"plainC_");
+    StandInProcess a(dir, guardedA, L"--guarded --no-window"), b(dir, guardedB, L"--guarded --no-window");
+    StandInProcess c(dir, plain, L"--no-window");
+    ASSERT_TRUE(a.running() && b.running() && c.running());
+    ASSERT_FALSE(velisk::UniqueKernelHandle(::OpenProcess(PROCESS_TERMINATE, FALSE, a.pid)));
+
+    ScratchDir helperDir(L"helper");
+    const std::wstring helper = helperDir / L"Haltrix.exe";
+    ASSERT_TRUE(::CopyFileW(BinFile(L"launcher_standin.exe").c_str(), helper.c_str(), FALSE));
+    LogCapture log;
+    {
+        CurrentFolder inHelperDir(helperDir.path());
+        KillProcessesByName({guardedA, plain, guardedB});
+    }
+    EXPECT_TRUE(c.EndsWithin(2000));
+    EXPECT_TRUE(a.running());
+    EXPECT_TRUE(b.running());
+
+    const auto starts = ReadStartRecords(helper);
+    ASSERT_EQ(starts.size(), 1u);
+    const std::wstring ab = L"--pids \"[" + std::to_wstring(a.pid) + L"," + std::to_wstring(b.pid) + L"]\"";
+    const std::wstring ba = L"--pids \"[" + std::to_wstring(b.pid) + L"," + std::to_wstring(a.pid) + L"]\"";
+    const std::wstring& cmd = starts[0].cmd;
+    const std::wstring tail = cmd.substr(cmd.size() - std::min(cmd.size(), ab.size()));
+    EXPECT_TRUE(tail == ab || tail == ba) << testing::PrintToString(cmd);
+    EXPECT_EQ(log.Count("cmd = --pids \"["), 1);
 }
 
 }  // namespace

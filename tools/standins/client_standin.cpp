@@ -5,7 +5,12 @@
 // Options for tests:
 //   --no-window      run the message loop without any window
 //   --spawn PATH     start PATH as a child process first
+//   --guarded        give its own process an empty access list, so that no
+//                    other process can open it to end it (the owner can still
+//                    rewrite the list; a handle from CreateProcess keeps its
+//                    rights); set before the start is recorded
 #include <windows.h>
+#include <aclapi.h>
 
 #include <cwchar>
 #include <string>
@@ -44,12 +49,25 @@ static void StartChild(const wchar_t* path) {
     }
 }
 
+// An empty, protected access list on this process: every OpenProcess by
+// another process is denied, whatever rights it asks for.
+static bool GuardOwnProcess() {
+    ACL empty;
+    if (!::InitializeAcl(&empty, sizeof(empty), ACL_REVISION)) return false;
+    return ::SetSecurityInfo(::GetCurrentProcess(), SE_KERNEL_OBJECT,
+                             DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                             &empty, nullptr) == ERROR_SUCCESS;
+}
+
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
-    standin::AppendStartRecord();
     velisk::ArgumentList args(::GetCommandLineW());
     bool withWindow = true;
     for (int i = 1; i < args.count(); ++i) {
         if (std::wcscmp(args[i], L"--no-window") == 0) withWindow = false;
+        if (std::wcscmp(args[i], L"--guarded") == 0 && !GuardOwnProcess()) return 3;
+    }
+    standin::AppendStartRecord();
+    for (int i = 1; i < args.count(); ++i) {
         if (std::wcscmp(args[i], L"--spawn") == 0 && i + 1 < args.count()) StartChild(args[++i]);
     }
     if (!withWindow) {
