@@ -21,15 +21,6 @@ using namespace testing_support;
 
 std::wstring Unique(const std::wstring& base) { return base + std::to_wstring(::GetCurrentProcessId()); }
 
-std::wstring ReadRegString(HKEY root, const std::wstring& path, const wchar_t* name) {
-    wchar_t buffer[1024] = {};
-    DWORD bytes = sizeof(buffer) - sizeof(wchar_t);
-    if (::RegGetValueW(root, path.c_str(), name, RRF_RT_REG_SZ, nullptr, buffer, &bytes) != ERROR_SUCCESS) {
-        return L"<missing>";
-    }
-    return buffer;
-}
-
 // The command lines recorded by a stand-in, one per start.
 std::vector<std::wstring> RecordedCommands(const std::wstring& exe) {
     std::vector<std::wstring> cmds;

@@ -15,7 +15,7 @@
 
 #include "diag/report_endpoints.h"
 #include "diag/stat_server_client.h"
-#include "diag/update_sandbox.h"
+#include "support/update_sandbox.h"
 #include "support/test_support.h"
 
 namespace {

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "diag/stat_server_client.h"
-#include "diag/update_sandbox.h"
+#include "support/update_sandbox.h"
 #include "support/test_support.h"
 
 namespace {

@@ -160,6 +160,15 @@ std::vector<StartRecord> ReadStartRecords(const std::wstring& exePath) {
     return records;
 }
 
+std::wstring ReadRegString(HKEY root, const std::wstring& path, const wchar_t* name) {
+    wchar_t buffer[1024] = {};
+    DWORD bytes = sizeof(buffer) - sizeof(wchar_t);
+    if (::RegGetValueW(root, path.c_str(), name, RRF_RT_REG_SZ, nullptr, buffer, &bytes) != ERROR_SUCCESS) {
+        return L"<missing>";
+    }
+    return buffer;
+}
+
 ChildProcess::ChildProcess(const std::wstring& commandLine, const std::wstring& workDir,
                            const std::map<std::wstring, std::wstring>& extraEnv) {
     std::vector<wchar_t> cmd(commandLine.begin(), commandLine.end());

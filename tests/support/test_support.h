@@ -96,6 +96,9 @@ struct StartRecord {
 // Every start recorded beside `exePath`, in order (none when never started).
 std::vector<StartRecord> ReadStartRecords(const std::wstring& exePath);
 
+// A REG_SZ value (`name` null: the default value); "<missing>" when absent.
+std::wstring ReadRegString(HKEY root, const std::wstring& path, const wchar_t* name);
+
 // Polls `predicate` every 20 ms until it holds or `timeoutMs` passes.
 template <typename Predicate>
 bool WaitFor(Predicate predicate, DWORD timeoutMs = 10000) {

@@ -25,8 +25,11 @@ public:
     UpdateSandbox();
     ~UpdateSandbox();  // ends client stand-ins that are still running
 
-    // The six update-mode arguments for this sandbox.
+    // The six update-mode arguments for this sandbox: a manifest address that
+    // answers 404 from the shared test server, no caller to wait for.
     std::wstring UpdateModeArguments() const;
+    // The same with a manifest address and the id of the caller to wait for.
+    std::wstring UpdateModeArguments(const std::wstring& manifestUrl, DWORD waitPid) const;
 
     // Starts Update.exe with `arguments` and %TEMP%/%TMP% set to temp\ plus
     // `extraEnv`; returns the process handle (empty on failure).

@@ -1,4 +1,4 @@
-#include "diag/update_sandbox.h"
+#include "support/update_sandbox.h"
 
 namespace update_sandbox {
 namespace {
@@ -63,8 +63,12 @@ UpdateSandbox::~UpdateSandbox() {
 }
 
 std::wstring UpdateSandbox::UpdateModeArguments() const {
-    return L"\"" + installDir + L"\" \"http://localhost/none/ProgramConfig.zip\" \"" + newIni + L"\" 0 \"" +
-           launcherDir + L"\" \"" + launcherPath + L"\"";
+    return UpdateModeArguments(L"http://localhost/none/ProgramConfig.zip", 0);
+}
+
+std::wstring UpdateSandbox::UpdateModeArguments(const std::wstring& manifestUrl, DWORD waitPid) const {
+    return L"\"" + installDir + L"\" \"" + manifestUrl + L"\" \"" + newIni + L"\" " + std::to_wstring(waitPid) +
+           L" \"" + launcherDir + L"\" \"" + launcherPath + L"\"";
 }
 
 velisk::UniqueKernelHandle UpdateSandbox::Start(const std::wstring& arguments,

@@ -1,0 +1,194 @@
+// The real Update.exe brings a scratch installation from version 6 to 7 of the
+// pipeline fixture, served by the shared test server, with every chore of an
+// update at once: a visible run, and a hidden run followed by the copy mode.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "pipeline/pipeline_fixture.h"
+#include "pipeline/update_run.h"
+#include "support/test_support.h"
+#include "support/update_sandbox.h"
+#include "velisk/handles.h"
+
+namespace {
+
+using namespace testing_support;
+using pipeline_testing::Fixture;
+using update_sandbox::UpdateSandbox;
+
+const std::map<std::wstring, std::wstring> kLocalStatistics = {{L"VELISK_REPORT_BASE_URL", L"http://127.0.0.1:9"}};
+
+std::wstring Unique(const std::wstring& base) { return base + std::to_wstring(::GetCurrentProcessId()); }
+
+std::wstring JsonPath(const std::wstring& path) {
+    std::wstring json;
+    for (wchar_t c : path) json += (c == L'\\') ? std::wstring(L"\\\\") : std::wstring(1, c);
+    return json;
+}
+
+// A started copy of the client stand-in; the handle from CreateProcess keeps
+// every right, so the test can always end it.
+class StandIn {
+public:
+    StandIn(const std::wstring& path, const std::wstring& arguments) : m_path(path) {
+        ::CopyFileW(BinFile(L"client_standin.exe").c_str(), path.c_str(), FALSE);
+        m_process = std::make_unique<ChildProcess>(L"\"" + path + L"\" " + arguments);
+        WaitFor([&] { return !ReadStartRecords(path).empty(); });
+    }
+    bool running() const { return ::WaitForSingleObject(m_process->handle(), 0) == WAIT_TIMEOUT; }
+    ChildProcess& process() { return *m_process; }
+    const std::wstring& path() const { return m_path; }
+
+private:
+    std::wstring m_path;
+    std::unique_ptr<ChildProcess> m_process;
+};
+
+// Registry keys a run writes, removed again at the end of the test.
+class RegistryTraces {
+public:
+    RegistryTraces() : scheme(Unique(L"veliskE2E")), product(Unique(L"Velisk E2E ")) {
+        velisk::UniqueRegKey key;
+        // Every Windows user has Software\Classes; a fresh Wine prefix may not.
+        ::RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Classes", 0, nullptr, 0, KEY_READ, nullptr, key.receive(),
+                          nullptr);
+        key.reset();
+        ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, uninstallKey().c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                          key.receive(), nullptr);
+    }
+    ~RegistryTraces() {
+        ::RegDeleteTreeW(HKEY_CURRENT_USER, schemeKey().c_str());
+        ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, uninstallKey().c_str());
+    }
+    std::wstring schemeKey() const { return L"Software\\Classes\\" + scheme; }
+    std::wstring uninstallKey() const {
+        return L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + product;
+    }
+    std::wstring DisplayVersion() const { return ReadRegString(HKEY_LOCAL_MACHINE, uninstallKey(), L"DisplayVersion"); }
+
+    const std::wstring scheme;
+    const std::wstring product;
+};
+
+// An update of the sandbox's installation from version 6 to version 7, with
+// version 7 published in a private folder of the shared server.
+class EndToEnd {
+public:
+    EndToEnd() : netsh(sandbox.programDir + L"\\netsh.exe") {
+        pipeline_testing::CopyTree(Fixture(L"v1/install"), sandbox.installDir);
+        for (const std::wstring& name : pipeline_testing::ListTree(Fixture(L"v2/server/a/b"))) {
+            std::wstring path = Fixture(L"v2/server/a/b/" + name);
+            for (auto& c : path) c = (c == L'/') ? L'\\' : c;
+            served.Put("a/b/" + WideToUtf8String(name), ReadBytes(path));
+        }
+        // Found before the system's netsh: CreateProcess looks beside the program first.
+        ::CopyFileW(BinFile(L"launcher_standin.exe").c_str(), netsh.c_str(), FALSE);
+        WriteBytes(sandbox.installDir + L"\\logs\\old.log", "useless");
+        WriteBytes(sandbox.installDir + L"\\logs\\keep.log", "kept");
+    }
+
+    // Version 7's version.ini with every chore's keys; `extra` adds lines to [update].
+    void WriteNewIni(const std::wstring& extra) const {
+        WriteUtf8(sandbox.newIni,
+                  L"[update]\r\nversion=7\r\nurl=" + served.Url("a/b/") +
+                      L"\r\nversionName=V5.2.1\r\ntarget=VeliskLive.exe\r\nproductName=" + registry.product +
+                      L"\r\nfirewall=Velisk E2E\r\nuselessFiles=[\"logs/old.log\", \"logs\", \"" +
+                      JsonPath(sandbox.installDir) + L"\\\\version.ini\"]\r\nrelated=[\"" + relatedName +
+                      L"\"]\r\n" + extra + L"[regKey]\r\nappCode=" + registry.scheme +
+                      L"\r\nprotocol=URL:Velisk E2E\r\ntarget=VeliskLive.exe\r\n[updateInfo]\r\n修复了若干问题\r\n");
+    }
+    std::wstring ManifestUrl() const { return served.Url("a/b/7/ProgramConfig.zdb.zip"); }
+    std::wstring Installed(const std::wstring& name) const { return sandbox.installDir + L"\\" + name; }
+    std::wstring ClientPath() const { return Installed(L"VeliskLive.exe"); }
+    std::wstring FirewallProgram() const { return L"program=\"" + ClientPath() + L"\""; }
+
+    // The installation now holds version 7's files and none that version 7 dropped.
+    void ExpectVersion7() const {
+        for (const wchar_t* name : {L"change_a.bin", L"bin\\x.dll", L"new.txt", L"keep.txt", L"sub\\keep2.dat"}) {
+            EXPECT_TRUE(pipeline_testing::SameBytes(Installed(name), pipeline_testing::UpdateRun::Version7(name)))
+                << WideToUtf8String(name);
+        }
+        EXPECT_FALSE(FileExists(Installed(L"old.txt")));
+        EXPECT_EQ(ReadBytes(Installed(L"version.ini")), ReadBytes(sandbox.newIni));
+        EXPECT_FALSE(FileExists(Installed(L"logs\\old.log")));
+        EXPECT_TRUE(FileExists(Installed(L"logs\\keep.log")));  // a folder is never deleted
+        EXPECT_EQ(registry.DisplayVersion(), L"5.2.1");
+    }
+    void ExpectFirewallCommands() const {
+        std::vector<std::wstring> commands;
+        for (const auto& r : ReadStartRecords(netsh)) commands.push_back(r.cmd);
+        EXPECT_EQ(commands, (std::vector<std::wstring>{
+                                L"netsh advfirewall firewall delete rule name=\"Velisk E2E\"",
+                                L"netsh advfirewall firewall add rule name=\"Velisk E2E\" dir=in action=allow " +
+                                    FirewallProgram()}));
+    }
+
+    RegistryTraces registry;
+    UpdateSandbox sandbox;
+    net_testing::ServedFolder served;
+    const std::wstring netsh;
+    const std::wstring relatedName = Unique(L"relE2E_") + L".exe";
+    ScratchDir others{L"e2eo"};
+};
+
+TEST(UpdateEndToEnd, VisibleUpdateWithEveryChore) {
+    EndToEnd run;
+    run.WriteNewIni(L"");
+    StandIn related(run.others / run.relatedName, L"--no-window");
+    const std::wstring childPath = run.others / L"clientChild.exe";
+    ASSERT_TRUE(::CopyFileW(BinFile(L"client_standin.exe").c_str(), childPath.c_str(), FALSE));
+    StandIn client(run.ClientPath(), L"--spawn \"" + childPath + L"\"");
+    ASSERT_TRUE(WaitFor([&] { return ReadStartRecords(childPath).size() == 1; }));
+    velisk::UniqueKernelHandle child(
+        ::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, ReadStartRecords(childPath)[0].pid));
+    ASSERT_TRUE(child);
+    StandIn caller(run.others / L"caller.exe", L"--no-window");
+
+    velisk::UniqueKernelHandle update =
+        run.sandbox.Start(run.sandbox.UpdateModeArguments(run.ManifestUrl(), caller.process().pid()), kLocalStatistics);
+    ASSERT_TRUE(update);
+
+    // The related process ends; the client's child is ended before the client,
+    // which is asked to quit (it exits with its own code 0).
+    EXPECT_TRUE(related.process().Wait(10000));
+    ASSERT_TRUE(client.process().Wait(10000));
+    EXPECT_EQ(client.process().exitCode(), 0u);
+    ASSERT_EQ(::WaitForSingleObject(child.get(), 0), WAIT_OBJECT_0);
+    DWORD childCode = 0;
+    ::GetExitCodeProcess(child.get(), &childCode);
+    EXPECT_EQ(childCode, 0xFFFFFFFFu);
+
+    // Nothing is fetched while the caller still runs.
+    ::Sleep(1500);
+    EXPECT_EQ(::WaitForSingleObject(update.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
+    EXPECT_TRUE(run.served.Requests().empty());
+    EXPECT_TRUE(FileExists(run.Installed(L"old.txt")));
+    caller.process().Terminate();
+    ASSERT_EQ(::WaitForSingleObject(update.get(), 120000), WAIT_OBJECT_0);
+
+    EXPECT_FALSE(run.served.Requests().empty());
+    run.ExpectVersion7();
+    // An absolute useless-file name is refused, so the new version.ini stays.
+    EXPECT_NE(run.sandbox.Log("warning").find("delete useless file refused: "), std::string::npos);
+    run.ExpectFirewallCommands();
+
+    const std::wstring key = run.registry.schemeKey();
+    EXPECT_EQ(ReadRegString(HKEY_CURRENT_USER, key, nullptr), L"URL:Velisk E2E");
+    EXPECT_EQ(ReadRegString(HKEY_CURRENT_USER, key, L"URL Protocol"), run.ClientPath());
+    EXPECT_EQ(ReadRegString(HKEY_CURRENT_USER, key + L"\\DefaultIcon", nullptr), run.ClientPath() + L", 1");
+    EXPECT_EQ(ReadRegString(HKEY_CURRENT_USER, key + L"\\shell\\open\\command", nullptr),
+              L"\"" + run.ClientPath() + L"\" \"%1\"");
+
+    ASSERT_TRUE(WaitFor([&] { return run.sandbox.ClientStarts().size() == 2 && !run.sandbox.LauncherStarts().empty(); }));
+    const std::wstring restarted = run.sandbox.ClientStarts()[1].cmd;
+    EXPECT_EQ(restarted.substr(restarted.size() - 11), L" --noupdate") << WideToUtf8String(restarted);
+    const auto launcher = run.sandbox.LauncherStarts();
+    ASSERT_EQ(launcher.size(), 1u);
+    EXPECT_EQ(launcher[0].cmd, run.sandbox.launcherPath + L" -d \"" + run.sandbox.launcherDir + L"\"");
+}
+
+}  // namespace
