@@ -191,4 +191,103 @@ TEST(UpdateEndToEnd, VisibleUpdateWithEveryChore) {
     EXPECT_EQ(launcher[0].cmd, run.sandbox.launcherPath + L" -d \"" + run.sandbox.launcherDir + L"\"");
 }
 
+// Moves a file's last write time one day back; false on failure.
+bool SetWriteTimeBack(const std::wstring& path) {
+    velisk::UniqueFileHandle file(::CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr,
+                                                OPEN_EXISTING, 0, nullptr));
+    FILETIME now;
+    ::GetSystemTimeAsFileTime(&now);
+    ULARGE_INTEGER t;
+    t.LowPart = now.dwLowDateTime;
+    t.HighPart = now.dwHighDateTime;
+    t.QuadPart -= 24ULL * 3600 * 10000000;
+    const FILETIME earlier = {t.LowPart, t.HighPart};
+    return file && ::SetFileTime(file.get(), nullptr, nullptr, &earlier);
+}
+
+// The staging folders ("update" and a tick count) of the installation.
+std::vector<std::wstring> StagingFolders(const std::wstring& installDir) {
+    std::vector<std::wstring> found;
+    for (const auto& name : ListDir(installDir)) {
+        if (name.rfind(L"update", 0) == 0 && DirExists(installDir + L"\\" + name)) found.push_back(name);
+    }
+    return found;
+}
+
+// A hidden update stages version 7 and hands the client the copy command;
+// the copy mode that the client would start then puts it in place.
+void HiddenUpdateThenCopyMode(bool restart) {
+    EndToEnd run;
+    run.WriteNewIni(L"hide=1\r\nminHideVersion=6\r\n");
+    ASSERT_TRUE(::WritePrivateProfileStringW(L"update", L"canHide", L"1", run.Installed(L"version.ini").c_str()));
+    // Wine's profile cache tells a replaced file from the one it read by its
+    // write time alone; both files were written within one clock tick here.
+    ASSERT_TRUE(SetWriteTimeBack(run.Installed(L"version.ini")));
+    const std::wstring installedLauncher = run.Installed(L"zuZavozeVororiz.exe");
+    ASSERT_TRUE(::CopyFileW(BinFile(L"launcher_standin.exe").c_str(), installedLauncher.c_str(), FALSE));
+
+    ASSERT_TRUE(run.sandbox.Run(run.sandbox.UpdateModeArguments(run.ManifestUrl(), 0), kLocalStatistics));
+    EXPECT_NE(run.sandbox.Log("info").find("point imstartup_pc: "), std::string::npos);
+    const auto staged = StagingFolders(run.sandbox.installDir);
+    ASSERT_EQ(staged.size(), 1u);
+    const std::wstring staging = run.Installed(staged[0]);
+    for (const wchar_t* name : {L"change_a.bin", L"bin\\x.dll", L"new.txt"}) {
+        EXPECT_TRUE(pipeline_testing::SameBytes(staging + L"\\" + name, pipeline_testing::UpdateRun::Version7(name)))
+            << WideToUtf8String(name);
+    }
+    EXPECT_EQ(ReadBytes(staging + L"\\version.ini"), ReadBytes(run.sandbox.newIni));
+    // The installation itself is untouched until the copy.
+    EXPECT_TRUE(pipeline_testing::SameBytes(run.Installed(L"change_a.bin"), Fixture(L"v1/install/change_a.bin")));
+    EXPECT_TRUE(FileExists(run.Installed(L"old.txt")));
+    EXPECT_TRUE(FileExists(run.Installed(L"logs\\old.log")));
+    EXPECT_EQ(run.registry.DisplayVersion(), L"<missing>");
+    EXPECT_TRUE(ReadStartRecords(run.netsh).empty());
+    EXPECT_TRUE(run.sandbox.LauncherStarts().empty());
+
+    // The client got the copy command; it is still running.
+    ASSERT_EQ(run.sandbox.ClientStarts().size(), 1u);
+    const std::wstring handed = run.sandbox.ClientStarts()[0].cmd;
+    const size_t copyAt = handed.find(L"-copy ");
+    ASSERT_NE(copyAt, std::wstring::npos) << WideToUtf8String(handed);
+    velisk::ArgumentList copyArgs((L"client " + handed.substr(copyAt)).c_str());
+    ASSERT_EQ(copyArgs.count(), 7);
+    EXPECT_EQ(std::wstring(copyArgs[2]), run.sandbox.programDir + L"\\Update.exe");
+    EXPECT_EQ(std::wstring(copyArgs[3]), staging);
+    EXPECT_EQ(std::wstring(copyArgs[4]), run.sandbox.installDir);
+    const std::wstring relatedTail = L" \"[\"" + run.relatedName + L"\"]\"";
+    EXPECT_EQ(handed.substr(handed.size() - relatedTail.size()), relatedTail) << WideToUtf8String(handed);
+
+    std::wstring copyCommand = L"-copy \"" + std::wstring(copyArgs[3]) + L"\" \"" + copyArgs[4] + L"\"";
+    if (restart) copyCommand += L" -restart";
+    ASSERT_TRUE(run.sandbox.Run(copyCommand, kLocalStatistics));
+    EXPECT_NE(run.sandbox.Log("info").find("point imcopy_ifsucc: "), std::string::npos);
+
+    EXPECT_FALSE(DirExists(staging));
+    run.ExpectVersion7();
+    run.ExpectFirewallCommands();
+    // The launcher beside the installation, told Update's own working folder.
+    ASSERT_TRUE(WaitFor([&] { return !ReadStartRecords(installedLauncher).empty(); }));
+    const auto launcher = ReadStartRecords(installedLauncher);
+    ASSERT_EQ(launcher.size(), 1u);
+    EXPECT_EQ(launcher[0].cmd, installedLauncher + L" -d \"" + run.sandbox.programDir + L"\"");
+    EXPECT_TRUE(run.sandbox.LauncherStarts().empty());
+
+    // The client that got the copy command was closed; only "-restart" starts
+    // it again, without parameters, in the installation.
+    if (restart) {
+        ASSERT_TRUE(WaitFor([&] { return run.sandbox.ClientStarts().size() == 2; }));
+        const StartRecord again = run.sandbox.ClientStarts()[1];
+        EXPECT_EQ(again.cwd, run.sandbox.installDir);
+        EXPECT_EQ(again.cmd.find(L"-copy"), std::wstring::npos) << WideToUtf8String(again.cmd);
+        EXPECT_EQ(again.cmd.find(L"--noupdate"), std::wstring::npos) << WideToUtf8String(again.cmd);
+    } else {
+        ::Sleep(500);
+        EXPECT_EQ(run.sandbox.ClientStarts().size(), 1u);
+    }
+}
+
+TEST(UpdateEndToEnd, HiddenUpdateThenCopyModeWithoutRestart) { HiddenUpdateThenCopyMode(false); }
+
+TEST(UpdateEndToEnd, HiddenUpdateThenCopyModeWithRestart) { HiddenUpdateThenCopyMode(true); }
+
 }  // namespace
