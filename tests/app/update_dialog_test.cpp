@@ -208,32 +208,45 @@ void PressPromptButtonWhenShown(int button, std::atomic<bool>* pressed) {
     }
 }
 
-TEST(UpdateDialog, InterruptionPromptNoLetsTheUpdateGoOnYesCancelsAndEnds) {
+TEST(UpdateDialog, InterruptionPromptNoLetsTheUpdateGoOnYesCancelsEndsAndRestartsTheClient) {
     ScratchDir dir(L"dlg");
     ASSERT_TRUE(WriteBytes(dir / L"new.ini", NotesIni(2)));
+    const std::wstring client = dir / L"VeliskLive.exe";
+    ASSERT_TRUE(::CopyFileW(BinFile(L"client_standin.exe").c_str(), client.c_str(), FALSE));
     CallerProcess caller;
-    CUpdateDlg dlg;
-    dlg.m_installDir = dir.path() + L"\\";
-    dlg.m_newIniPath = dir / L"new.ini";
-    dlg.m_waitPid = static_cast<long>(caller.pid);
-    ASSERT_TRUE(dlg.Create(IDD_UPDATE_DIALOG));
-    HWND window = dlg.m_hWnd;
+    {
+        CUpdateDlg dlg;
+        dlg.m_installDir = dir.path() + L"\\";
+        dlg.m_newIniPath = dir / L"new.ini";
+        dlg.m_targetExe = L"VeliskLive.exe";
+        dlg.m_waitPid = static_cast<long>(caller.pid);
+        ASSERT_TRUE(dlg.Create(IDD_UPDATE_DIALOG));
+        HWND window = dlg.m_hWnd;
 
-    std::atomic<bool> pressed{false};
-    std::thread no([&] { PressPromptButtonWhenShown(IDNO, &pressed); });
-    dlg.OnCloseButton();  // runs the prompt's own loop until the button is pressed
-    no.join();
-    EXPECT_TRUE(pressed);
-    EXPECT_TRUE(::IsWindow(window));
-    EXPECT_FALSE(dlg.isEnded());
+        std::atomic<bool> pressed{false};
+        std::thread no([&] { PressPromptButtonWhenShown(IDNO, &pressed); });
+        dlg.OnCloseButton();  // runs the prompt's own loop until the button is pressed
+        no.join();
+        EXPECT_TRUE(pressed);
+        EXPECT_TRUE(::IsWindow(window));
+        EXPECT_FALSE(dlg.isEnded());
 
-    pressed = false;
-    std::thread yes([&] { PressPromptButtonWhenShown(IDYES, &pressed); });
-    dlg.OnCloseButton();  // cancels, waits for the worker, ends the dialog
-    yes.join();
-    EXPECT_TRUE(pressed);
-    EXPECT_TRUE(dlg.isEnded());
-    EXPECT_FALSE(::IsWindow(window));
+        pressed = false;
+        std::thread yes([&] { PressPromptButtonWhenShown(IDYES, &pressed); });
+        dlg.OnCloseButton();  // cancels, waits for the worker, ends the dialog
+        yes.join();
+        EXPECT_TRUE(pressed);
+        EXPECT_TRUE(dlg.isEnded());
+        EXPECT_FALSE(::IsWindow(window));
+        EXPECT_TRUE(ReadStartRecords(client).empty());
+    }
+    // The end sequence starts the client again, told not to update.
+    ASSERT_TRUE(WaitFor([&] { return !ReadStartRecords(client).empty(); }));
+    const auto starts = ReadStartRecords(client);
+    ASSERT_EQ(starts.size(), 1u);
+    EXPECT_EQ(starts[0].cmd.substr(starts[0].cmd.size() - 11), L" --noupdate");
+    velisk::UniqueKernelHandle restarted(::OpenProcess(PROCESS_TERMINATE, FALSE, starts[0].pid));
+    if (restarted) ::TerminateProcess(restarted.get(), 0);
 }
 
 }  // namespace
