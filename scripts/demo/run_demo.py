@@ -1,21 +1,34 @@
 #!/usr/bin/env python3
 """A local demo update of a Velisk client installation under Wine.
 
-    run_demo.py REPO BUILD_DIR
+    run_demo.py REPO BUILD_DIR [--hidden] [--server-state DIR] [--out DIR]
 
 Makes two versions of a client folder, publishes both with the release tool,
-installs version 1, serves the releases from the local test server on
-localhost (HTTP and HTTPS), runs the real Update.exe in update mode to bring
-the installation to version 2 while the update window shows, and checks that
-the installation now equals version 2 byte for byte. Prints what happened and
-leaves the window's screenshot, the logs and the installation under
-BUILD_DIR/demo.
+installs version 1 and starts its client (a stand-in that records how it was
+started), serves the releases from the local test server on localhost, and
+runs the real Update.exe in update mode to bring the installation to version
+2. The server paces the file downloads so that the update window can be seen;
+a screenshot of it is taken during the download.
+
+With --hidden the installation allows hidden updates: Update.exe stages
+version 2 without any window and hands the client the copy command; the demo
+then plays the client and runs the copy mode with "-restart".
+
+--server-state uses a test server that already runs (tools/test_server/
+fixture.sh) instead of starting one; the tests do that.
+
+Either way it checks that the installation now equals version 2 byte for
+byte, prints what changed, how the client and the launcher were started and
+where the logs are, and leaves everything under BUILD_DIR/demo (or --out).
 """
 
+import argparse
 import glob
 import hashlib
+import json
 import os
 import random
+import re
 import shutil
 import subprocess
 import sys
@@ -23,6 +36,10 @@ import time
 import zipfile
 
 BASE_URL = "http://localhost/velisk/"
+# The file archives come through the server's pacing: 32 KiB every 50 ms.
+PACED_URL = "http://localhost/fault/trickle=32768:50/velisk/"
+USELESS = "logs/old.log"
+RELATED = "vk_service.exe"
 
 
 def win_path(path):
@@ -35,14 +52,23 @@ def write(path, data):
         f.write(data)
 
 
+def read_text(path):
+    with open(path, encoding="utf-8", errors="replace") as f:
+        return f.read()
+
+
 def make_client_versions(demo, bin_dir):
     rng = random.Random(20261209)
     engine_v1 = bytes(rng.getrandbits(8) for _ in range(3 << 20))
     engine_v2 = bytearray(engine_v1)
     engine_v2[1000:1016] = b"version-2-engine"
+    with open(os.path.join(bin_dir, "client_standin.exe"), "rb") as f:
+        client = f.read()
+    with open(os.path.join(bin_dir, "launcher_standin.exe"), "rb") as f:
+        launcher = f.read()
     common = {
-        "VeliskLive.exe": open(os.path.join(bin_dir, "client_standin.exe"), "rb").read(),
-        "zuZavozeVororiz.exe": open(os.path.join(bin_dir, "launcher_standin.exe"), "rb").read(),
+        "VeliskLive.exe": client,
+        "zuZavozeVororiz.exe": launcher,
         "Application/skin/theme.json": b'{"accent": "#ff9900"}\n',
     }
     v1 = dict(common)
@@ -67,30 +93,51 @@ def make_client_versions(demo, bin_dir):
     return folders
 
 
-def make_releases(repo, demo, folders):
-    www = os.path.join(demo, "server", "www", "velisk")
+def make_releases(repo, demo, folders, server_state):
+    www = os.path.join(server_state, "www", "velisk")
     notes = os.path.join(demo, "notes.txt")
     with open(notes, "w", encoding="utf-8") as f:
         f.write("\u5168\u65b0\u7684\u754c\u9762\u4e3b\u9898\n\u4e0b\u8f7d\u66f4\u5feb\u3001\u66f4\u7a33\u5b9a\n"
                 "\u4fee\u590d\u4e86\u82e5\u5e72\u95ee\u9898\n\u65b0\u589e\u4e2d\u6587\u8d44\u6e90\u6587\u4ef6\n"
                 "\u66f4\u65b0\u540e\u81ea\u52a8\u91cd\u542f\u5ba2\u6237\u7aef\n\u652f\u6301\u65ad\u70b9\u7eed\u4f20\n")
     tool = os.path.join(repo, "tools", "make_release")
+    settings = ["update.target=VeliskLive.exe", "update.uselessFiles=" + json.dumps([USELESS]),
+                "update.related=" + json.dumps([RELATED]), "regKey.appCode=velisk-demo",
+                "regKey.protocol=URL:Velisk Demo", "regKey.target=VeliskLive.exe"]
     for version, folder in folders.items():
-        subprocess.run([sys.executable, tool, folder, str(version), BASE_URL, www,
-                        "--version-name", "V%d.0.0" % version, "--notes", notes, "--force"],
-                       check=True, stdout=subprocess.DEVNULL)
+        command = [sys.executable, tool, folder, str(version), BASE_URL, www,
+                   "--version-name", "V%d.0.0" % version, "--notes", notes, "--force"]
+        for setting in settings:
+            command += ["--set", setting]
+        subprocess.run(command, check=True, stdout=subprocess.DEVNULL)
     return www
 
 
-def install_version_1(demo, folders, www):
+def set_ini_keys(path, keys):
+    """Sets [update] keys of a version.ini written by the release tool."""
+    text = read_text(path)
+    for key, value in keys.items():
+        text, found = re.subn(r"(?m)^%s=.*$" % key, "%s=%s" % (key, value), text)
+        if not found:
+            text = text.replace("[update]\n", "[update]\n%s=%s\n" % (key, value), 1)
+    with open(path, "w", encoding="utf-8") as f:
+        f.write(text)
+
+
+def install_version_1(demo, folders, www, hidden):
     install = os.path.join(demo, "install")
     shutil.copytree(folders[1], install)
     with zipfile.ZipFile(os.path.join(www, "1", "ProgramConfig.zdb.zip")) as z:
         z.extractall(install)
     shutil.copy(os.path.join(www, "1", "version.ini"), os.path.join(install, "version.ini"))
+    write(os.path.join(install, *USELESS.split("/")), b"left behind by version 1\n")
     new_ini = os.path.join(demo, "new", "version.ini")
     os.makedirs(os.path.dirname(new_ini))
     shutil.copy(os.path.join(www, "2", "version.ini"), new_ini)
+    set_ini_keys(new_ini, {"url": PACED_URL})
+    if hidden:
+        set_ini_keys(os.path.join(install, "version.ini"), {"canHide": "1"})
+        set_ini_keys(new_ini, {"hide": "1", "minHideVersion": "1"})
     return install, new_ini
 
 
@@ -107,99 +154,202 @@ def tree_digests(folder, skip=()):
     return result
 
 
-def run_update(repo, build, install, new_ini, screenshot):
-    wine = [os.path.join(repo, "scripts", "wine-run.sh"), "--prefix=" + os.path.join(build, "wineprefix")]
-    bin_dir = os.path.join(build, "bin")
-    env = dict(os.environ)
-    env.setdefault("VELISK_DISPLAY", ":77")
-    # Statistics would go to the maker's hosts; the demo keeps them local
-    # (a closed port, so each point fails at once).
-    env.setdefault("VELISK_REPORT_BASE_URL", "http://127.0.0.1:9")
-    subprocess.run(["bash", os.path.join(repo, "scripts", "wine-cjk-font.sh"), os.path.join(build, "wineprefix")],
-                   env=env, check=False)
-    # A process the updater waits for before it starts, so that the window
-    # can be photographed; the demo ends it after the screenshot.
-    holder_dir = os.path.join(os.path.dirname(install), "holder")
-    os.makedirs(holder_dir, exist_ok=True)
-    holder = os.path.join(holder_dir, "holder.exe")
-    shutil.copy(os.path.join(bin_dir, "client_standin.exe"), holder)
-    holder_proc = subprocess.Popen(wine + [holder, "--no-window"], env=env,
-                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    record = holder + ".record"
-    for _ in range(200):
-        if os.path.exists(record) and open(record).read().strip():
-            break
-        time.sleep(0.05)
-    holder_pid = open(record).read().split("\t")[0].split("=")[1]
+def start_records(exe):
+    """(pid, command line) of every start a stand-in recorded."""
+    record = exe + ".record"
+    if not os.path.exists(record):
+        return []
+    starts = []
+    for line in read_text(record).splitlines():
+        fields = dict(part.split("=", 1) for part in line.split("\t") if "=" in part)
+        if "pid" in fields and "cmd" in fields:
+            starts.append((fields["pid"], fields["cmd"]))
+    return starts
 
-    args = [win_path(install), BASE_URL + "2/ProgramConfig.zdb.zip", win_path(new_ini), holder_pid,
-            win_path(install), win_path(os.path.join(install, "zuZavozeVororiz.exe"))]
-    started = time.time()
-    update = subprocess.Popen(wine + [os.path.join(bin_dir, "Update.exe")] + args, env=env,
-                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    time.sleep(4)
-    shot = subprocess.run(["/usr/bin/import", "-display", env["VELISK_DISPLAY"], "-window", "root",
+
+def wait_until(predicate, seconds):
+    end = time.time() + seconds
+    while time.time() < end:
+        if predicate():
+            return True
+        time.sleep(0.05)
+    return predicate()
+
+
+class Wine:
+    def __init__(self, repo, build):
+        self.command = [os.path.join(repo, "scripts", "wine-run.sh"), "--prefix=" + os.path.join(build, "wineprefix")]
+        self.bin_dir = os.path.join(build, "bin")
+        self.env = dict(os.environ)
+        self.env.setdefault("VELISK_DISPLAY", ":77")
+        # Statistics would go to the maker's hosts; the demo keeps them local
+        # (a closed port, so each point fails at once).
+        self.env.setdefault("VELISK_REPORT_BASE_URL", "http://127.0.0.1:9")
+        subprocess.run(["bash", os.path.join(repo, "scripts", "wine-cjk-font.sh"), os.path.join(build, "wineprefix")],
+                       env=self.env, check=False)
+
+    def start(self, program, *args):
+        return subprocess.Popen(self.command + [program] + list(args), env=self.env,
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+    def start_standin(self, exe, *args):
+        """Starts a stand-in; returns its Windows process id once recorded,
+        and the Wine process that ends with it."""
+        process = self.start(exe, *args)
+        if not wait_until(lambda: start_records(exe), 20):
+            raise RuntimeError("the stand-in %s did not start" % exe)
+        return start_records(exe)[0][0], process
+
+    def update(self, *args):
+        return self.start(os.path.join(self.bin_dir, "Update.exe"), *args)
+
+
+def request_log(server_state):
+    with open(os.path.join(server_state, "requests.log"), encoding="utf-8") as f:
+        return [json.loads(l) for l in f if l.strip()]
+
+
+def file_requests(server_state, mark=0):
+    """The file archives of the demo's releases requested after log line `mark`."""
+    return [r for r in request_log(server_state)[mark:]
+            if "/velisk/" in r.get("path", "") and r["path"].endswith(".zip") and "ProgramConfig" not in r["path"]]
+
+
+def screenshot_during_download(wine, server_state, screenshot, update):
+    """Takes the screenshot a second into the paced download."""
+    mark = len(request_log(server_state))
+    if not wait_until(lambda: file_requests(server_state, mark) or update.poll() is not None, 120):
+        return False
+    time.sleep(1)
+    shot = subprocess.run(["/usr/bin/import", "-display", wine.env["VELISK_DISPLAY"], "-window", "root",
                            "-crop", "630x390+0+0", screenshot],
                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    subprocess.run(wine + [os.path.join(bin_dir, "Haltrix.exe"), "--pids", "[%s]" % holder_pid], env=env,
-                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    holder_proc.wait(timeout=30)
+    return shot.returncode == 0
+
+
+def run_visible_update(wine, install, new_ini, server_state, screenshot):
+    client = os.path.join(install, "VeliskLive.exe")
+    # The client started the update; Update closes it and waits for it to end.
+    caller_pid, _ = wine.start_standin(client)
+    update = wine.update(win_path(install), BASE_URL + "2/ProgramConfig.zdb.zip", win_path(new_ini), caller_pid,
+                         win_path(install), win_path(os.path.join(install, "zuZavozeVororiz.exe")))
+    shot = screenshot_during_download(wine, server_state, screenshot, update)
+    return update.wait(timeout=300), shot
+
+
+def run_hidden_update_then_copy(wine, install, new_ini):
+    client = os.path.join(install, "VeliskLive.exe")
+    update = wine.update(win_path(install), BASE_URL + "2/ProgramConfig.zdb.zip", win_path(new_ini), "0",
+                         win_path(install), win_path(os.path.join(install, "zuZavozeVororiz.exe")))
     code = update.wait(timeout=300)
-    return code, time.time() - started, shot.returncode == 0
+    starts = start_records(client)
+    handed = starts[-1][1] if starts else ""
+    print("demo: hidden update ended (exit code %s); the client was started with:\n   %s" % (code, handed))
+    staged = re.search(r'-copy "([^"]*)" "([^"]*)" "([^"]*)" (\d+)', handed)
+    if not staged:
+        print("demo: the client got no copy command")
+        return code
+    staging, base = staged.group(2), staged.group(3)
+    print("demo: staged in %s; now the copy mode, as the client would start it, with -restart" % staging)
+    copy = wine.update("-copy", staging, base, "-restart")
+    return copy.wait(timeout=300)
 
 
-def find_log(build):
+def find_logs(build):
     logs = glob.glob(os.path.join(build, "wineprefix", "drive_c", "users", "*", "**", "VeliskUpdateLog",
                                   "update_info.log"), recursive=True)
     return max(logs, key=os.path.getmtime) if logs else None
 
 
-def main():
-    repo, build = sys.argv[1], sys.argv[2]
-    demo = os.path.join(build, "demo")
-    shutil.rmtree(demo, ignore_errors=True)
-    os.makedirs(demo)
-    bin_dir = os.path.join(build, "bin")
-
-    folders = make_client_versions(demo, bin_dir)
-    www = make_releases(repo, demo, folders)
-    install, new_ini = install_version_1(demo, folders, www)
-    before = tree_digests(install)
-
-    server_state = os.path.join(demo, "server")
-    fixture = os.path.join(repo, "tools", "test_server", "fixture.sh")
-    subprocess.run(["bash", fixture, "start", server_state], check=True, stdout=subprocess.DEVNULL)
-    try:
-        screenshot = os.path.join(demo, "update-window.png")
-        code, seconds, shot = run_update(repo, build, install, new_ini, screenshot)
-    finally:
-        subprocess.run(["bash", fixture, "stop", server_state], check=False)
-
+def print_changes(install, folders, before):
     after = tree_digests(install, skip=("ProgramConfig.zdb", "version.ini"))
     expected = tree_digests(folders[2])
     changed = sorted(n for n in expected if before.get(n) != expected[n])
     removed = sorted(n for n in before if n not in expected and n not in ("ProgramConfig.zdb", "version.ini"))
-    requests = [l for l in open(os.path.join(server_state, "requests.log"), encoding="utf-8") if l.strip()]
-
-    print("demo: Update.exe finished in %.1f s (exit code %s)" % (seconds, code))
-    print("demo: %d requests to the local server; files new or changed in version 2: %d; removed: %d"
-          % (len(requests), len(changed), len(removed)))
+    print("demo: files new or changed in version 2: %d; removed: %d" % (len(changed), len(removed)))
     for name in changed:
         print("   updated  %s  %s" % (name, "ok" if after.get(name) == expected[name] else "MISMATCH"))
     for name in removed:
         print("   removed  %s  %s" % (name, "ok" if name not in after else "STILL THERE"))
-    log = find_log(build)
-    if log:
-        wanted = ("BeginUpdate over", "FUS_VERIFYFILE over", "download all files", "update thread over")
-        for line in open(log, encoding="utf-8", errors="replace"):
-            if any(w in line for w in wanted):
-                print("   log: " + line.rstrip()[line.find("]") + 2:])
-        print("demo: logs in %s" % os.path.dirname(log))
+    installed_ini = read_text(os.path.join(install, "version.ini")).replace(" ", "")
+    return after == expected and "version=2" in installed_ini
+
+
+def print_starts(install, related):
+    for label, exe in (("client", os.path.join(install, "VeliskLive.exe")),
+                       ("launcher", os.path.join(install, "zuZavozeVororiz.exe"))):
+        for pid, cmd in start_records(exe):
+            print("demo: %s started (pid %s): %s" % (label, pid, cmd))
+    print("demo: related process %s %s" % (RELATED, "was ended" if related.poll() is not None else "STILL RUNS"))
+
+
+def print_log_summary(build):
+    log = find_logs(build)
+    if not log:
+        return
+    wanted = ("BeginUpdate over", "download all files", "update thread over", "CopyStagedUpdate", "point imcopy")
+    for line in open(log, encoding="utf-8", errors="replace"):
+        if any(w in line for w in wanted):
+            print("   log: " + line.rstrip()[line.find("]") + 2:])
+    print("demo: logs in %s" % os.path.dirname(log))
+
+
+def main():
+    parser = argparse.ArgumentParser(description="local demo update under Wine")
+    parser.add_argument("repo")
+    parser.add_argument("build")
+    parser.add_argument("--hidden", action="store_true", help="hidden update, then the copy mode")
+    parser.add_argument("--server-state", help="state folder of a test server that already runs")
+    parser.add_argument("--out", help="folder of the demo's files (default BUILD/demo)")
+    args = parser.parse_args()
+    demo_started = time.time()
+    demo = os.path.abspath(args.out or os.path.join(args.build, "demo"))
+    shutil.rmtree(demo, ignore_errors=True)
+    os.makedirs(demo)
+
+    server_state = os.path.abspath(args.server_state or os.path.join(demo, "server"))
+    folders = make_client_versions(demo, os.path.join(args.build, "bin"))
+    www = make_releases(args.repo, demo, folders, server_state)
+    install, new_ini = install_version_1(demo, folders, www, args.hidden)
+    before = tree_digests(install, skip=(USELESS,))
+    services = os.path.join(demo, "services")
+    os.makedirs(services)
+    shutil.copy(os.path.join(args.build, "bin", "client_standin.exe"), os.path.join(services, RELATED))
+
+    fixture = os.path.join(args.repo, "tools", "test_server", "fixture.sh")
+    if not args.server_state:
+        subprocess.run(["bash", fixture, "start", server_state], check=True, stdout=subprocess.DEVNULL)
+    log_mark = len(request_log(server_state))
+    screenshot = os.path.join(demo, "update-window.png")
+    shot = False
+    try:
+        wine = Wine(args.repo, args.build)
+        _, related = wine.start_standin(os.path.join(services, RELATED), "--no-window")
+        update_started = time.time()
+        if args.hidden:
+            code = run_hidden_update_then_copy(wine, install, new_ini)
+        else:
+            code, shot = run_visible_update(wine, install, new_ini, server_state, screenshot)
+        update_seconds = time.time() - update_started
+        # The restarted client and launcher record their starts a moment later.
+        wait_until(lambda: start_records(os.path.join(install, "zuZavozeVororiz.exe")), 10)
+        time.sleep(1)
+    finally:
+        if not args.server_state:
+            subprocess.run(["bash", fixture, "stop", server_state], check=False)
+
+    print("demo: Update.exe finished in %.1f s (exit code %s); %d file archives fetched through the paced server"
+          % (update_seconds, code, len(file_requests(server_state, log_mark))))
+    ok = print_changes(install, folders, before)
+    print("   useless  %s  %s" % (USELESS, "deleted" if not os.path.exists(os.path.join(install, USELESS))
+                                 else "STILL THERE"))
+    ok = ok and not os.path.exists(os.path.join(install, USELESS))
+    print_starts(install, related)
+    print_log_summary(args.build)
     if shot:
-        print("demo: screenshot of the update window: %s" % screenshot)
-    installed_ini = open(os.path.join(install, "version.ini"), encoding="utf-8").read()
-    ok = after == expected and "version=2" in installed_ini.replace(" ", "")
+        print("demo: screenshot of the update window during the download: %s" % screenshot)
     print("demo: installation %s version 2" % ("now equals" if ok else "does NOT equal"))
+    print("demo: the whole demo took %.1f s" % (time.time() - demo_started))
     return 0 if ok else 1
 
 
