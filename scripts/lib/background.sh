@@ -23,3 +23,21 @@ stop_pid_file() {
         kill -9 "$pid" 2>/dev/null || true
     fi
 }
+
+# start_server STATE_DIR COMMAND...: starts COMMAND detached from the caller
+# (own session, no inherited descriptors, output to STATE_DIR/server.out) and
+# waits up to 10 s for it to write STATE_DIR/server.ready. Fails when the file
+# does not appear or the command ends first.
+start_server() {
+    local state=$1 pid
+    shift
+    ( close_inherited_fds
+      exec setsid "$@" </dev/null >"$state/server.out" 2>&1 ) &
+    pid=$!
+    for _ in $(seq 200); do
+        [[ -f $state/server.ready ]] && return 0
+        kill -0 "$pid" 2>/dev/null || break
+        sleep 0.05
+    done
+    [[ -f $state/server.ready ]]
+}

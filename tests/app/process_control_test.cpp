@@ -17,41 +17,32 @@ namespace {
 
 using namespace testing_support;
 
+// Copies the client stand-in to `path`; returns `path`.
+std::wstring CopyOfClientStandIn(const std::wstring& path) {
+    ::CopyFileW(BinFile(L"client_standin.exe").c_str(), path.c_str(), FALSE);
+    return path;
+}
+
 // A copy of the client stand-in under `name`, started with `arguments`.
 class StandInProcess {
 public:
-    StandInProcess(const ScratchDir& dir, const std::wstring& name, const std::wstring& arguments = L"") {
-        m_path = dir / name;
-        ::CopyFileW(BinFile(L"client_standin.exe").c_str(), m_path.c_str(), FALSE);
-        std::wstring cmd = L"\"" + m_path + L"\" " + arguments;
-        STARTUPINFOW startup = {};
-        startup.cb = sizeof(startup);
-        PROCESS_INFORMATION info = {};
-        if (::CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
-            m_process.reset(info.hProcess);
-            ::CloseHandle(info.hThread);
-            pid = info.dwProcessId;
-        }
+    StandInProcess(const ScratchDir& dir, const std::wstring& name, const std::wstring& arguments = L"")
+        : m_path(CopyOfClientStandIn(dir / name)), m_process(L"\"" + m_path + L"\" " + arguments), pid(m_process.pid()) {
         // Ready once it has recorded its start (and made its window).
         WaitFor([&] { return FileExists(m_path + L".record"); });
         ::Sleep(200);
     }
-    ~StandInProcess() {
-        if (running()) ::TerminateProcess(m_process.get(), 0);
-    }
-    bool running() const { return m_process && ::WaitForSingleObject(m_process.get(), 0) == WAIT_TIMEOUT; }
-    bool EndsWithin(DWORD ms) const { return ::WaitForSingleObject(m_process.get(), ms) == WAIT_OBJECT_0; }
-    DWORD exitCode() const {
-        DWORD code = 0;
-        ::GetExitCodeProcess(m_process.get(), &code);
-        return code;
-    }
+    bool running() const { return m_process.started() && ::WaitForSingleObject(m_process.handle(), 0) == WAIT_TIMEOUT; }
+    bool EndsWithin(DWORD ms) { return m_process.Wait(ms); }
+    DWORD exitCode() const { return m_process.exitCode(); }
     const std::wstring& path() const { return m_path; }
-    DWORD pid = 0;
 
 private:
     std::wstring m_path;
-    velisk::UniqueKernelHandle m_process;
+    ChildProcess m_process;
+
+public:
+    const DWORD pid;
 };
 
 std::wstring Unique(const std::wstring& base) { return base + std::to_wstring(::GetCurrentProcessId()) + L".exe"; }

@@ -39,31 +39,10 @@ TEST(UpdateDialogText, NotesHeadingProgressAndCopyParameters) {
 }
 
 // A process that the worker waits for, ended by the test.
-class CallerProcess {
+class CallerProcess : public ChildProcess {
 public:
-    CallerProcess() {
-        std::wstring cmd = L"\"" + BinFile(L"client_standin.exe") + L"\" --no-window";
-        STARTUPINFOW startup = {};
-        startup.cb = sizeof(startup);
-        PROCESS_INFORMATION info = {};
-        if (::CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
-            m_process.reset(info.hProcess);
-            ::CloseHandle(info.hThread);
-            pid = info.dwProcessId;
-        }
-    }
-    ~CallerProcess() { End(); }
-    void End() {
-        if (m_process) {
-            ::TerminateProcess(m_process.get(), 0);
-            ::WaitForSingleObject(m_process.get(), 5000);
-            m_process.reset();
-        }
-    }
-    DWORD pid = 0;
-
-private:
-    velisk::UniqueKernelHandle m_process;
+    CallerProcess() : ChildProcess(L"\"" + BinFile(L"client_standin.exe") + L"\" --no-window") {}
+    void End() { Terminate(); }
 };
 
 // Runs this thread's messages as the dialog's modal loop does (through its
@@ -103,13 +82,13 @@ TEST(UpdateDialog, ShowsStatusAndProgressKeepsOpenOnKeysAndEndsWhenTheWorkerEnds
     ScratchDir dir(L"dlg");
     ASSERT_TRUE(WriteBytes(dir / L"new.ini", NotesIni(4)));
     CallerProcess caller;
-    ASSERT_NE(caller.pid, 0u);
+    ASSERT_NE(caller.pid(), 0u);
 
     CUpdateDlg dlg;
     dlg.m_installDir = dir.path() + L"\\";
     dlg.m_newIniPath = dir / L"new.ini";
     dlg.m_versionName = L"V2.0";
-    dlg.m_waitPid = static_cast<long>(caller.pid);
+    dlg.m_waitPid = static_cast<long>(caller.pid());
     ASSERT_TRUE(dlg.Create(IDD_UPDATE_DIALOG));
     HWND window = dlg.m_hWnd;
 
@@ -175,7 +154,7 @@ TEST(UpdateDialog, FiveNotesLinesNeedTheScrollBarAndNoNotesHideTheBox) {
         dlg.m_installDir = dir.path() + L"\\";
         dlg.m_newIniPath = dir / L"new.ini";
         dlg.m_versionName = L"V2.0";
-        dlg.m_waitPid = static_cast<long>(caller.pid);
+        dlg.m_waitPid = static_cast<long>(caller.pid());
         ASSERT_TRUE(dlg.Create(IDD_UPDATE_DIALOG));
         // The edit itself (the skinned scroll frame takes over its id).
         HWND edit = dlg.m_notesEdit.m_hWnd;
@@ -219,7 +198,7 @@ TEST(UpdateDialog, InterruptionPromptNoLetsTheUpdateGoOnYesCancelsEndsAndRestart
         dlg.m_installDir = dir.path() + L"\\";
         dlg.m_newIniPath = dir / L"new.ini";
         dlg.m_targetExe = L"VeliskLive.exe";
-        dlg.m_waitPid = static_cast<long>(caller.pid);
+        dlg.m_waitPid = static_cast<long>(caller.pid());
         ASSERT_TRUE(dlg.Create(IDD_UPDATE_DIALOG));
         HWND window = dlg.m_hWnd;
 

@@ -23,13 +23,11 @@ start)
     mkdir -p "$STATE"
     STATE=$(cd "$STATE" && pwd)
     stop_server
-    ( close_inherited_fds
-      exec setsid "$PYTHON" "$HERE/stat_server.py" --ready-file "$STATE/server.ready" \
-        --pid-file "$STATE/server.pid" </dev/null >"$STATE/server.out" 2>&1 ) &
-    for _ in $(seq 200); do
-        [[ -f $STATE/server.ready ]] && { echo "stat server control port $(cat "$STATE/server.ready")"; exit 0; }
-        sleep 0.05
-    done
+    if start_server "$STATE" "$PYTHON" "$HERE/stat_server.py" --ready-file "$STATE/server.ready" \
+        --pid-file "$STATE/server.pid"; then
+        echo "stat server control port $(cat "$STATE/server.ready")"
+        exit 0
+    fi
     echo "fixture: statistics service did not start:" >&2
     cat "$STATE/server.out" >&2
     exit 1

@@ -33,18 +33,14 @@ start)
     stop_server
     rm -f "$STATE/server.ready"
     : >"$STATE/requests.log"
-    ( close_inherited_fds
-      exec setsid "$PYTHON" "$HERE/test_server.py" --root "$STATE/www" \
+    if start_server "$STATE" "$PYTHON" "$HERE/test_server.py" --root "$STATE/www" \
         --cert "$STATE/certs/localhost.crt" --key "$STATE/certs/localhost.key" \
         --untrusted-cert "$STATE/certs/untrusted.crt" --untrusted-key "$STATE/certs/untrusted.key" \
         --log "$STATE/requests.log" --pid-file "$STATE/server.pid" \
-        --ready-file "$STATE/server.ready" "$@" \
-        </dev/null >"$STATE/server.out" 2>&1 ) &
-    for _ in $(seq 200); do
-        [[ -f $STATE/server.ready ]] && { cat "$STATE/server.ready"; exit 0; }
-        if ! kill -0 $! 2>/dev/null && [[ ! -f $STATE/server.ready ]]; then break; fi
-        sleep 0.05
-    done
+        --ready-file "$STATE/server.ready" "$@"; then
+        cat "$STATE/server.ready"
+        exit 0
+    fi
     echo "fixture: test server did not start:" >&2
     cat "$STATE/server.out" >&2
     exit 1
