@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "app/res/resource.h"
 #include "pipeline/pipeline_fixture.h"
 #include "pipeline/update_run.h"
 #include "support/test_support.h"
@@ -94,7 +95,7 @@ public:
     // Version 7's version.ini with every chore's keys; `extra` adds lines to [update].
     void WriteNewIni(const std::wstring& extra) const {
         WriteUtf8(sandbox.newIni,
-                  L"[update]\r\nversion=7\r\nurl=" + served.Url("a/b/") +
+                  L"[update]\r\nversion=7\r\nurl=" + (baseUrl.empty() ? served.Url("a/b/") : baseUrl) +
                       L"\r\nversionName=V5.2.1\r\ntarget=VeliskLive.exe\r\nproductName=" + registry.product +
                       L"\r\nfirewall=Velisk E2E\r\nuselessFiles=[\"logs/old.log\", \"logs\", \"" +
                       JsonPath(sandbox.installDir) + L"\\\\version.ini\"]\r\nrelated=[\"" + relatedName +
@@ -127,6 +128,7 @@ public:
                                     FirewallProgram()}));
     }
 
+    std::wstring baseUrl;  // the download base of the new version.ini; empty: the served folder's a/b/
     RegistryTraces registry;
     UpdateSandbox sandbox;
     net_testing::ServedFolder served;
@@ -295,5 +297,70 @@ void HiddenUpdateThenCopyMode(bool restart) {
 TEST(UpdateEndToEnd, HiddenUpdateThenCopyModeWithoutRestart) { HiddenUpdateThenCopyMode(false); }
 
 TEST(UpdateEndToEnd, HiddenUpdateThenCopyModeWithRestart) { HiddenUpdateThenCopyMode(true); }
+
+struct WindowSearch {
+    DWORD pid;
+    const wchar_t* title;  // null: any
+    HWND found;
+};
+
+BOOL CALLBACK FindDialogOf(HWND hwnd, LPARAM param) {
+    auto* search = reinterpret_cast<WindowSearch*>(param);
+    DWORD owner = 0;
+    ::GetWindowThreadProcessId(hwnd, &owner);
+    wchar_t cls[16] = {}, title[64] = {};
+    ::GetClassNameW(hwnd, cls, 16);
+    ::GetWindowTextW(hwnd, title, 64);
+    if (owner != search->pid || std::wstring(cls) != L"#32770" || !::IsWindowVisible(hwnd)) return TRUE;
+    if (search->title != nullptr && search->title != std::wstring(title)) return TRUE;
+    search->found = hwnd;
+    return FALSE;
+}
+
+// A visible top-level dialog of process `pid` (with `title` when given).
+HWND FindDialog(DWORD pid, const wchar_t* title) {
+    WindowSearch search{pid, title, nullptr};
+    ::EnumWindows(&FindDialogOf, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+// The user closes the window during a slow download and confirms: the engine
+// stops at once, nothing of the installation changes, the client comes back.
+TEST(UpdateEndToEnd, ConfirmedCloseDuringTheDownloadCancelsItAndRestartsTheClient) {
+    EndToEnd run;
+    run.baseUrl = run.served.FaultUrl("trickle=2048:100", "a/b/");  // about 20 KB/s
+    run.WriteNewIni(L"");
+    const std::string installedIni = ReadBytes(run.Installed(L"version.ini"));
+    velisk::UniqueKernelHandle update =
+        run.sandbox.Start(run.sandbox.UpdateModeArguments(run.ManifestUrl(), 0), kLocalStatistics);
+    ASSERT_TRUE(update);
+    const DWORD pid = ::GetProcessId(update.get());
+
+    auto downloading = [&] {
+        for (const auto& r : run.served.Requests()) {
+            if (r.path.find("/fault/") == 0) return true;
+        }
+        return false;
+    };
+    ASSERT_TRUE(WaitFor(downloading, 60000));
+    ::Sleep(1000);
+    HWND window = FindDialog(pid, nullptr);
+    ASSERT_NE(window, nullptr);
+    ::PostMessageW(window, WM_COMMAND, MAKEWPARAM(IDC_BTN_CLOSE, BN_CLICKED), 0);
+    HWND prompt = nullptr;
+    ASSERT_TRUE(WaitFor([&] { return (prompt = FindDialog(pid, L"中断提醒")) != nullptr; }));
+    ::PostMessageW(prompt, WM_COMMAND, MAKEWPARAM(IDYES, BN_CLICKED), 0);
+    ASSERT_EQ(::WaitForSingleObject(update.get(), 30000), WAIT_OBJECT_0);
+
+    EXPECT_NE(run.sandbox.Log("info").find("BeginUpdate over 0"), std::string::npos);
+    EXPECT_TRUE(pipeline_testing::SameBytes(run.Installed(L"change_a.bin"), Fixture(L"v1/install/change_a.bin")));
+    EXPECT_TRUE(FileExists(run.Installed(L"old.txt")));
+    EXPECT_FALSE(FileExists(run.Installed(L"new.txt")));
+    EXPECT_EQ(ReadBytes(run.Installed(L"version.ini")), installedIni);
+    EXPECT_TRUE(FileExists(run.Installed(L"logs\\old.log")));
+    ASSERT_TRUE(WaitFor([&] { return !run.sandbox.ClientStarts().empty() && !run.sandbox.LauncherStarts().empty(); }));
+    const std::wstring restarted = run.sandbox.ClientStarts()[0].cmd;
+    EXPECT_EQ(restarted.substr(restarted.size() - 11), L" --noupdate") << WideToUtf8String(restarted);
+}
 
 }  // namespace
