@@ -26,6 +26,7 @@ const std::map<std::string, Names> kOwnFields = {
     {"update_command", {}},
     {"imstartup_pc", {"cmd", "dir", "o_ret", "process"}},
     {"update_ifsucc", {"bu_np", "bu_pp", "is_succ", "is_u"}},
+    {"imcopy_ifsucc", {"dst", "is_start", "is_succ", "src"}},
 };
 
 Names Sorted(Names names) {
@@ -108,6 +109,41 @@ TEST(UpdatePoints, EveryPointOfVisibleAndHiddenRunsReachesTheService) {
                 EXPECT_GT(e["o_ret"].asInt(), 32);
             }
         }
+    }
+}
+
+// The copy mode reports its result with the staging folder and the installation,
+// in the context of the installed and the staged version.ini.
+TEST(UpdatePoints, CopyModeReportsItsResultWithSourceAndDestination) {
+    for (const bool restart : {false, true}) {
+        SCOPED_TRACE(restart ? "with -restart" : "without -restart");
+        UpdateSandbox sandbox;
+        const std::wstring staging = sandbox.installDir + L"\\update77";
+        ASSERT_TRUE(WriteBytes(sandbox.installDir + L"\\version.ini",
+                               "[update]\r\nversion=120\r\nversionName=V1.1.9\r\n"));
+        ASSERT_TRUE(WriteBytes(staging + L"\\version.ini", "[update]\r\nversion=121\r\nversionName=V1.2.1\r\n"));
+        stat_server::StatSession server(stat_server::SessionOptions{});
+        ASSERT_EQ(server.error(), "");
+
+        const std::wstring arguments = L"-copy \"" + staging + L"\" \"" + sandbox.installDir + L"\"" +
+                                       (restart ? L" -restart" : L"");
+        ASSERT_TRUE(sandbox.Run(arguments, {{L"VELISK_REPORT_BASE_URL", server.baseUrl()}}));
+        const auto requests = server.requests();
+        ASSERT_EQ(requests.size(), 1u);
+        const Json::Value& p = requests[0]["point"];
+        EXPECT_EQ(p["ac"].asString(), "imcopy_ifsucc");
+        EXPECT_EQ(p["av"].asString(), "V1.1.9");
+        const Json::Value& e = p["e"];
+        EXPECT_EQ(e.getMemberNames(), Sorted({"dst", "is_start", "is_succ", "is_update", "l_ver", "r_ver", "r_vn",
+                                              "s_t", "src"}));
+        EXPECT_EQ(e["l_ver"], Json::Value(120));
+        EXPECT_EQ(e["r_ver"], Json::Value(121));
+        EXPECT_EQ(e["r_vn"].asString(), "V1.2.1");
+        EXPECT_EQ(e["is_succ"], Json::Value(1));  // the staged version.ini was copied
+        EXPECT_EQ(e["is_start"], Json::Value(restart ? 1 : 0));
+        EXPECT_EQ(e["src"].asString(), WideToUtf8String(staging));
+        EXPECT_EQ(e["dst"].asString(), WideToUtf8String(sandbox.installDir));
+        EXPECT_NE(sandbox.Log("info").find("] point imcopy_ifsucc: 1"), std::string::npos);
     }
 }
 
