@@ -39,16 +39,14 @@ void DrawRoundRect(Gdiplus::Graphics* g, const Gdiplus::Color& color, int x, int
 }
 
 void CUpdateDlg::OnPaint() {
-    PAINTSTRUCT paint;
-    HDC dc = ::BeginPaint(m_hWnd, &paint);
+    fw::CPaintDC dc(m_hWnd);
     RECT client;
     ::GetClientRect(m_hWnd, &client);
     if (::IsIconic(m_hWnd)) {
-        ::SendMessageW(m_hWnd, WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
+        ::SendMessageW(m_hWnd, WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(static_cast<HDC>(dc)), 0);
         const int x = (client.right - ::GetSystemMetrics(SM_CXICON) + 1) / 2;
         const int y = (client.bottom - ::GetSystemMetrics(SM_CYICON) + 1) / 2;
         ::DrawIcon(dc, x, y, m_hIcon);
-        ::EndPaint(m_hWnd, &paint);
         return;
     }
     const int width = client.right - client.left;
@@ -82,5 +80,4 @@ void CUpdateDlg::OnPaint() {
         Gdiplus::Graphics target(dc);
         target.DrawImage(&buffer, 0, 0, width, height);
     }
-    ::EndPaint(m_hWnd, &paint);
 }

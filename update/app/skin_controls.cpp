@@ -206,13 +206,9 @@ void CMyProgressCtrl::Paint(HDC dc) {
 
 LRESULT CMyProgressCtrl::WindowProc(UINT msg, WPARAM wp, LPARAM lp) {
     switch (msg) {
-        case WM_PAINT: {
-            PAINTSTRUCT paint;
-            HDC dc = ::BeginPaint(m_hWnd, &paint);
-            Paint(dc);
-            ::EndPaint(m_hWnd, &paint);
+        case WM_PAINT:
+            Paint(fw::CPaintDC(m_hWnd));
             return 0;
-        }
         case WM_PRINTCLIENT:
             Paint(reinterpret_cast<HDC>(wp));
             return 0;

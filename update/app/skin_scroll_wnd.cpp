@@ -333,8 +333,7 @@ void CSkinScrollWnd::SyncBar(int bar, CSkinScrollBar& target) {
 }
 
 void CSkinScrollWnd::OnPaint() {
-    PAINTSTRUCT paint;
-    HDC dc = ::BeginPaint(m_hWnd, &paint);
+    fw::CPaintDC dc(m_hWnd);
     if (m_cornerMode != 0) {
         SkinPainter painter(dc, m_skin);
         const RECT area = InnerRect();
@@ -342,7 +341,6 @@ void CSkinScrollWnd::OnPaint() {
         const RECT corner = {left, area.bottom - m_cell, left + m_cell, area.bottom};
         painter.DrawCell(corner, {kCornerColumn, m_cornerMode == 1 ? 1 : 0});
     }
-    ::EndPaint(m_hWnd, &paint);
 }
 
 CSkinScrollWnd* AttachSkinScrollBars(HWND window, HBITMAP skin) {

@@ -57,13 +57,9 @@ LRESULT CSkinScrollBar::WindowProc(UINT msg, WPARAM wp, LPARAM lp) {
         case WM_SIZE:
             m_length = IsVertical() ? HIWORD(lp) : LOWORD(lp);
             return 0;
-        case WM_PAINT: {
-            PAINTSTRUCT paint;
-            HDC dc = ::BeginPaint(m_hWnd, &paint);
-            Paint(dc);
-            ::EndPaint(m_hWnd, &paint);
+        case WM_PAINT:
+            Paint(fw::CPaintDC(m_hWnd));
             return 0;
-        }
         case WM_PRINTCLIENT:
             Paint(reinterpret_cast<HDC>(wp));
             return 0;

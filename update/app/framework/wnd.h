@@ -61,4 +61,21 @@ private:
     bool m_subclassed = false;
 };
 
+// BeginPaint for the life of the object and EndPaint at its end, for the
+// WM_PAINT handling of a window.
+class CPaintDC {
+public:
+    explicit CPaintDC(HWND hwnd) : m_hwnd(hwnd), m_dc(::BeginPaint(hwnd, &m_paint)) {}
+    ~CPaintDC() { ::EndPaint(m_hwnd, &m_paint); }
+    CPaintDC(const CPaintDC&) = delete;
+    CPaintDC& operator=(const CPaintDC&) = delete;
+
+    operator HDC() const { return m_dc; }
+
+private:
+    HWND m_hwnd;
+    PAINTSTRUCT m_paint = {};
+    HDC m_dc;
+};
+
 }  // namespace fw
