@@ -174,10 +174,25 @@ TEST(UpdateDialog, FiveNotesLinesNeedTheScrollBarAndNoNotesHideTheBox) {
 
 namespace {
 
-// Presses `button` (IDYES or IDNO) of the interruption prompt once it shows.
+BOOL CALLBACK FindOwnPrompt(HWND hwnd, LPARAM param) {
+    DWORD owner = 0;
+    ::GetWindowThreadProcessId(hwnd, &owner);
+    wchar_t cls[16] = {}, title[16] = {};
+    ::GetClassNameW(hwnd, cls, 16);
+    ::GetWindowTextW(hwnd, title, 16);
+    if (owner != ::GetCurrentProcessId() || std::wstring(cls) != L"#32770" || std::wstring(title) != L"中断提醒") {
+        return TRUE;
+    }
+    *reinterpret_cast<HWND*>(param) = hwnd;
+    return FALSE;
+}
+
+// Presses `button` (IDYES or IDNO) of this process's interruption prompt once
+// it shows (other test programs may show theirs at the same time).
 void PressPromptButtonWhenShown(int button, std::atomic<bool>* pressed) {
     for (int i = 0; i < 500 && !*pressed; ++i) {
-        HWND box = ::FindWindowW(L"#32770", L"中断提醒");
+        HWND box = nullptr;
+        ::EnumWindows(&FindOwnPrompt, reinterpret_cast<LPARAM>(&box));
         if (box != nullptr) {
             ::PostMessageW(box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), 0);
             *pressed = true;

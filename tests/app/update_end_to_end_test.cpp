@@ -49,6 +49,17 @@ private:
     std::unique_ptr<ChildProcess> m_process;
 };
 
+// Ends a process when the test leaves, so that a failed test leaves no
+// stand-in behind (CTest would wait for it).
+class EndedAtExit {
+public:
+    explicit EndedAtExit(HANDLE process) : m_process(process) {}
+    ~EndedAtExit() { ::TerminateProcess(m_process, 1); }
+
+private:
+    HANDLE m_process;
+};
+
 // Registry keys a run writes, removed again at the end of the test.
 class RegistryTraces {
 public:
@@ -145,14 +156,15 @@ TEST(UpdateEndToEnd, VisibleUpdateWithEveryChore) {
     ASSERT_TRUE(::CopyFileW(BinFile(L"client_standin.exe").c_str(), childPath.c_str(), FALSE));
     StandIn client(run.ClientPath(), L"--spawn \"" + childPath + L"\"");
     ASSERT_TRUE(WaitFor([&] { return ReadStartRecords(childPath).size() == 1; }));
-    velisk::UniqueKernelHandle child(
-        ::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, ReadStartRecords(childPath)[0].pid));
+    velisk::UniqueKernelHandle child(::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE,
+                                                   FALSE, ReadStartRecords(childPath)[0].pid));
     ASSERT_TRUE(child);
+    const EndedAtExit childEnded(child.get());
     StandIn caller(run.others / L"caller.exe", L"--no-window");
 
     velisk::UniqueKernelHandle update =
         run.sandbox.Start(run.sandbox.UpdateModeArguments(run.ManifestUrl(), caller.process().pid()), kLocalStatistics);
-    ASSERT_TRUE(update);
+    ASSERT_TRUE(update) << run.sandbox.problem();
 
     // The related process ends; the client's child is ended before the client,
     // which is asked to quit (it exits with its own code 0).
@@ -228,7 +240,8 @@ void HiddenUpdateThenCopyMode(bool restart) {
     const std::wstring installedLauncher = run.Installed(L"zuZavozeVororiz.exe");
     ASSERT_TRUE(::CopyFileW(BinFile(L"launcher_standin.exe").c_str(), installedLauncher.c_str(), FALSE));
 
-    ASSERT_TRUE(run.sandbox.Run(run.sandbox.UpdateModeArguments(run.ManifestUrl(), 0), kLocalStatistics));
+    ASSERT_TRUE(run.sandbox.Run(run.sandbox.UpdateModeArguments(run.ManifestUrl(), 0), kLocalStatistics))
+        << run.sandbox.problem();
     // The client gets its copy command before the engine starts.
     const std::string hiddenLog = run.sandbox.Log("info");
     const size_t handedAt = hiddenLog.find("point imstartup_pc: ");
@@ -267,7 +280,7 @@ void HiddenUpdateThenCopyMode(bool restart) {
 
     std::wstring copyCommand = L"-copy \"" + std::wstring(copyArgs[3]) + L"\" \"" + copyArgs[4] + L"\"";
     if (restart) copyCommand += L" -restart";
-    ASSERT_TRUE(run.sandbox.Run(copyCommand, kLocalStatistics));
+    ASSERT_TRUE(run.sandbox.Run(copyCommand, kLocalStatistics)) << run.sandbox.problem();
     EXPECT_NE(run.sandbox.Log("info").find("point imcopy_ifsucc: "), std::string::npos);
 
     EXPECT_FALSE(DirExists(staging));
@@ -333,7 +346,7 @@ TEST(UpdateEndToEnd, ConfirmedCloseDuringTheDownloadCancelsItAndRestartsTheClien
     const std::string installedIni = ReadBytes(run.Installed(L"version.ini"));
     velisk::UniqueKernelHandle update =
         run.sandbox.Start(run.sandbox.UpdateModeArguments(run.ManifestUrl(), 0), kLocalStatistics);
-    ASSERT_TRUE(update);
+    ASSERT_TRUE(update) << run.sandbox.problem();
     const DWORD pid = ::GetProcessId(update.get());
 
     auto downloading = [&] {

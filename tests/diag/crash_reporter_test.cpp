@@ -219,7 +219,7 @@ TEST(CrashReporter, RealCrashOfUpdateFlushesLogsSendsThemAndRestartsClientOnlyWh
         velisk::UniqueKernelHandle update = sandbox.Start(
             sandbox.UpdateModeArguments(),
             {{L"VELISK_REPORT_BASE_URL", server.baseUrl()}, {L"CRASHRPT_STUB", L"crash-on=" + event}});
-        ASSERT_TRUE(update);
+        ASSERT_TRUE(update) << sandbox.problem();
         ASSERT_TRUE(server.WaitForRequests(1, 30000)) << "update_command never arrived";
         ::SetEvent(crashNow.get());
         ASSERT_EQ(::WaitForSingleObject(update.get(), 30000), WAIT_OBJECT_0);

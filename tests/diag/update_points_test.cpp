@@ -60,7 +60,8 @@ TEST(UpdatePoints, EveryPointOfVisibleAndHiddenRunsReachesTheService) {
         stat_server::StatSession server(options);
         ASSERT_EQ(server.error(), "");
 
-        ASSERT_TRUE(sandbox.Run(sandbox.UpdateModeArguments(), {{L"VELISK_REPORT_BASE_URL", server.baseUrl()}}));
+        ASSERT_TRUE(sandbox.Run(sandbox.UpdateModeArguments(), {{L"VELISK_REPORT_BASE_URL", server.baseUrl()}}))
+            << sandbox.problem();
         const std::string log = sandbox.Log("info");
         const auto requests = server.requests();
         Names sent;
@@ -127,7 +128,7 @@ TEST(UpdatePoints, CopyModeReportsItsResultWithSourceAndDestination) {
 
         const std::wstring arguments = L"-copy \"" + staging + L"\" \"" + sandbox.installDir + L"\"" +
                                        (restart ? L" -restart" : L"");
-        ASSERT_TRUE(sandbox.Run(arguments, {{L"VELISK_REPORT_BASE_URL", server.baseUrl()}}));
+        ASSERT_TRUE(sandbox.Run(arguments, {{L"VELISK_REPORT_BASE_URL", server.baseUrl()}})) << sandbox.problem();
         const auto requests = server.requests();
         ASSERT_EQ(requests.size(), 1u);
         const Json::Value& p = requests[0]["point"];

@@ -46,10 +46,26 @@ UpdateSandbox::UpdateSandbox()
     for (const auto& dir : {programDir, installDir, launcherDir, tempDir, m_root / L"new"}) {
         ::CreateDirectoryW(dir.c_str(), nullptr);
     }
-    ::CopyFileW(BinFile(L"Update.exe").c_str(), (programDir + L"\\Update.exe").c_str(), FALSE);
-    ::CopyFileW(BinFile(L"Lockscan.dll").c_str(), (programDir + L"\\Lockscan.dll").c_str(), FALSE);
-    ::CopyFileW(BinFile(L"client_standin.exe").c_str(), (installDir + L"\\VeliskLive.exe").c_str(), FALSE);
-    ::CopyFileW(BinFile(L"launcher_standin.exe").c_str(), launcherPath.c_str(), FALSE);
+    CopyIn(BinFile(L"Update.exe"), programDir + L"\\Update.exe");
+    CopyIn(BinFile(L"Lockscan.dll"), programDir + L"\\Lockscan.dll");
+    CopyIn(BinFile(L"client_standin.exe"), installDir + L"\\VeliskLive.exe");
+    CopyIn(BinFile(L"launcher_standin.exe"), launcherPath);
+}
+
+// A copy or a start that fails is tried twice more after a pause, and every
+// failure is kept for the test's failure message: once, on a fresh Wine
+// prefix under a full parallel test run, starting the copied program failed
+// for a reason that did not show again.
+constexpr int kAttempts = 3;
+constexpr DWORD kPauseMs = 500;
+
+void UpdateSandbox::CopyIn(const std::wstring& from, const std::wstring& to) {
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        if (attempt > 0) ::Sleep(kPauseMs);
+        if (::CopyFileW(from.c_str(), to.c_str(), FALSE)) return;
+        m_problem += "copying " + WideToUtf8String(from) + " failed with error " + std::to_string(::GetLastError()) +
+                     "; ";
+    }
 }
 
 UpdateSandbox::~UpdateSandbox() {
@@ -81,9 +97,15 @@ velisk::UniqueKernelHandle UpdateSandbox::Start(const std::wstring& arguments,
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION info = {};
-    if (!::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, CREATE_UNICODE_ENVIRONMENT,
-                          environment.data(), programDir.c_str(), &startup, &info)) {
-        return velisk::UniqueKernelHandle();
+    for (int attempt = 0;; ++attempt) {
+        if (::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, CREATE_UNICODE_ENVIRONMENT,
+                             environment.data(), programDir.c_str(), &startup, &info)) {
+            break;
+        }
+        m_problem += "starting Update.exe failed with error " + std::to_string(::GetLastError()) +
+                     (FileExists(programDir + L"\\Update.exe") ? "" : " (the copy is missing)") + "; ";
+        if (attempt + 1 == kAttempts) return velisk::UniqueKernelHandle();
+        ::Sleep(kPauseMs);
     }
     ::CloseHandle(info.hThread);
     return velisk::UniqueKernelHandle(info.hProcess);

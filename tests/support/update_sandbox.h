@@ -40,13 +40,20 @@ public:
     bool Run(const std::wstring& arguments, const std::map<std::wstring, std::wstring>& extraEnv,
              DWORD* exitCode = nullptr, DWORD timeoutMs = 90000) const;
 
+    // What went wrong while the sandbox was made or a run was started, empty
+    // when nothing did (for failure messages).
+    const std::string& problem() const { return m_problem; }
+
     // The log file of one severity ("info", "error", ...) of the run.
     std::string Log(const char* severity) const;
     std::vector<StartRecord> ClientStarts() const;
     std::vector<StartRecord> LauncherStarts() const;
 
 private:
+    void CopyIn(const std::wstring& from, const std::wstring& to);
+
     testing_support::ScratchDir m_root;
+    mutable std::string m_problem;
 
 public:
     const std::wstring programDir;
