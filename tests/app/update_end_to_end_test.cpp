@@ -1,10 +1,13 @@
 // The real Update.exe brings a scratch installation from version 6 to 7 of the
 // pipeline fixture, served by the shared test server, with every chore of an
-// update at once: a visible run, and a hidden run followed by the copy mode.
+// update at once: a visible run, a visible run the user cancels, and a hidden
+// run followed by the copy mode.
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
+#include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
