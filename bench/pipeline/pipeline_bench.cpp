@@ -72,7 +72,7 @@ int wmain(int argc, wchar_t** argv) {
     }
 
     PhaseClock clock;
-    std::unique_ptr<IVkAutoUpdater> engine(CreateAutoUpdater());
+    AutoUpdaterPtr engine(CreateAutoUpdater());
     engine->SetStatusCallback(&PhaseClock::OnStatus, &clock);
     const std::wstring downloadDir = argv[2];
     engine->SetNewDatabasePath((downloadDir + L"\\ProgramConfig.zdb").c_str(), L"");

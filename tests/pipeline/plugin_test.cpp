@@ -190,4 +190,23 @@ TEST(Plugins, RunOfTwoChangedFilesReportsTheSameRecordsToCallbackAndPluginsInTab
     for (size_t i = 0; i < reporters.size(); ++i) EXPECT_EQ(reporters[i], i % 2 == 0 ? "a.dll" : "b.dll") << i;
 }
 
+// slot_plugin.dll is written in C and calls the engine by slot number only,
+// as a plug-in from another compiler does: its cancel must land on CancelUpdate.
+TEST(Plugins, APluginOfAnotherCompilerReachesCancelUpdateThroughItsSlot) {
+    UpdateRun run;
+    const std::wstring folder = run.root / L"plugins";
+    PlacePlugin(L"slot_plugin.dll", folder, L"slot_plugin.dll");
+    PluginRecord record;
+    PluginOptions options = {};
+    options.pluginDir = folder.c_str();
+    options.silent = 1;
+    options.updateNotes = L"";
+    run.engine->SetPluginOptions(&options);
+
+    EXPECT_FALSE(run.Run());
+    EXPECT_EQ(record.of("slot_plugin.dll"), (std::vector<std::string>{"load", "cancel bin/x.dll", "unload"}));
+    EXPECT_EQ(ReadBytes(run.Installed(L"change_a.bin")), ReadBytes(Fixture(L"v1/install/change_a.bin")));
+    EXPECT_TRUE(testing_support::FileExists(run.Installed(L"old.txt")));
+}
+
 }  // namespace

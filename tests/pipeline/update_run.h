@@ -42,7 +42,7 @@ public:
     std::wstring iniPath;
     net_testing::ServedFolder served;
     StatusLog statuses;
-    std::unique_ptr<IVkAutoUpdater> engine;
+    AutoUpdaterPtr engine;
 };
 
 }  // namespace pipeline_testing

@@ -53,13 +53,11 @@ std::wstring FormatBounded(size_t maxChars, const wchar_t* format, ...) {
     std::wstring buffer(maxChars + 1, L'\0');
     va_list args;
     va_start(args, format);
-    const int n = std::vswprintf(buffer.data(), buffer.size(), format, args);
+    std::vswprintf(buffer.data(), buffer.size(), format, args);
     va_end(args);
-    if (n < 0) {
-        buffer.resize(std::wcslen(buffer.c_str()));  // cut at the buffer
-    } else {
-        buffer.resize(static_cast<size_t>(n));
-    }
+    // A cut text ends at the buffer: the return value cannot say where, since
+    // the C99 form gives the uncut length and the older form a negative one.
+    buffer.resize(std::wcslen(buffer.c_str()));
     return buffer;
 }
 

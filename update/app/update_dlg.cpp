@@ -15,6 +15,7 @@
 #include "app/skin_scroll_wnd.h"
 #include "engine/auto_updater.h"
 #include "engine/version_ini.h"
+#include "velisk/privileges.h"
 
 namespace {
 
@@ -39,21 +40,6 @@ HFONT NotesFont() {
 
 }  // namespace
 
-bool EnableProcessPrivilege(const wchar_t* privilegeName) {
-    velisk::UniqueKernelHandle token;
-    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, token.receive())) {
-        return false;
-    }
-    TOKEN_PRIVILEGES privileges = {};
-    privileges.PrivilegeCount = 1;
-    privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
-    if (!::LookupPrivilegeValueW(nullptr, privilegeName, &privileges.Privileges[0].Luid)) return false;
-    if (!::AdjustTokenPrivileges(token.get(), FALSE, &privileges, sizeof(privileges), nullptr, nullptr)) {
-        return false;
-    }
-    return ::GetLastError() == ERROR_SUCCESS;
-}
-
 int ProgressPercent(int index, int total) {
     if (total == 0) return 0;
     return static_cast<int>(static_cast<double>(index) / total * 100);
@@ -72,7 +58,7 @@ CUpdateDlg::CUpdateDlg(CWnd* parent) : CDialogEx(IDD_UPDATE_DIALOG, parent) {
     Gdiplus::GdiplusStartupInput input;
     Gdiplus::GdiplusStartup(&m_gdiplusToken, &input, nullptr);
     // Lets the process open and end other users' client processes.
-    EnableProcessPrivilege(L"SeDebugPrivilege");
+    velisk::EnableProcessPrivilege(L"SeDebugPrivilege");
 }
 
 CUpdateDlg::~CUpdateDlg() {
@@ -109,7 +95,7 @@ void CUpdateDlg::RunEndSequence() {
             }
         }
     }
-    delete m_updater;
+    if (m_updater != nullptr) m_updater->DeleteThis(1);
     m_updater = nullptr;
 }
 

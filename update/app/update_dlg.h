@@ -174,7 +174,3 @@ std::wstring InstallLockName(const std::wstring& installDir);
 // Hidden-mode decision: canHide of the installed file, then hide and
 // minHideVersion of the new file against the installed version.
 bool DecideHiddenMode(const std::wstring& installedIni, const std::wstring& newIni);
-
-// Enables a privilege (for example "SeDebugPrivilege") for this process;
-// false when it could not be enabled.
-bool EnableProcessPrivilege(const wchar_t* privilegeName);

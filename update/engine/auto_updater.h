@@ -2,6 +2,8 @@
 // that cross into plug-in libraries, and the engine interface.
 #pragma once
 
+#include <memory>
+
 #include <windows.h>
 
 #include <cstddef>
@@ -62,11 +64,15 @@ typedef void (*FileUpdateStatusCallback)(const FileUpdateStatus* status, void* u
 
 class IVkUpdateAlgorithm;
 
-// The update engine. Slot order is fixed. All calls but CancelUpdate come
-// from one thread at a time.
+// The update engine. Slot order is fixed: plug-ins built by other compilers
+// call it through the slots, so slot 0 is the one deleting-destructor slot
+// that such a compiler expects (a C++ virtual destructor would take two slots
+// here and move every operation by one). All calls but CancelUpdate come from
+// one thread at a time.
 class IVkAutoUpdater {
 public:
-    virtual ~IVkAutoUpdater() {}
+    // Destroys the engine; `flags` is ignored. Owners use AutoUpdaterPtr.
+    virtual void DeleteThis(unsigned int flags) = 0;
     // Where the new manifest lies once the manifest archive is unpacked
     // (download folder + "ProgramConfig.zdb"). The second argument is unused.
     virtual void SetNewDatabasePath(const wchar_t* path, const wchar_t* unused) = 0;
@@ -104,7 +110,18 @@ public:
     // when the copy succeeded.
     virtual bool ApplyStagedUpdate(const wchar_t* srcDir, const wchar_t* dstDir,
                                    int removeSource) = 0;
+
+protected:
+    ~IVkAutoUpdater() = default;  // DeleteThis destroys
 };
 
-// Creates the update engine; the caller deletes it through the interface.
+// Creates the update engine (null when out of memory); the caller destroys
+// it with DeleteThis, or owns it through AutoUpdaterPtr.
 IVkAutoUpdater* CreateAutoUpdater();
+
+struct AutoUpdaterDeleter {
+    void operator()(IVkAutoUpdater* engine) const {
+        if (engine != nullptr) engine->DeleteThis(1);
+    }
+};
+using AutoUpdaterPtr = std::unique_ptr<IVkAutoUpdater, AutoUpdaterDeleter>;

@@ -164,6 +164,8 @@ bool DataBaseChecker::CheckFile(const wchar_t* name) {
 
 void DataBaseChecker::Release() { delete this; }
 
+void DataBaseChecker::DeleteThis(unsigned int) { delete this; }
+
 bool DataBaseChecker::VerifyDownloadedFile(const wchar_t* name) {
     const auto it = m_fileTable.find(name != nullptr ? name : L"");
     if (it == m_fileTable.end()) return true;

@@ -19,13 +19,14 @@ struct FileEntry {
 // Longest manifest name accepted: the width of a ManifestNameSlot minus the NUL.
 constexpr int kMaxManifestNameChars = 255;
 
-class DataBaseChecker : public IVkUpdateAlgorithm {
+class DataBaseChecker final : public IVkUpdateAlgorithm {
 public:
     // `installDir` is the installation folder, ending with "\\".
     // No database is opened yet.
     explicit DataBaseChecker(const std::wstring& installDir);
-    ~DataBaseChecker() override;
+    ~DataBaseChecker();
 
+    void DeleteThis(unsigned int flags) override;
     bool OpenDatabase(const wchar_t* path) override;
     // Also rebuilds the name lookup that CheckFile and VerifyDownloadedFile
     // answer from. A row whose SectionName is NULL, empty or longer than

@@ -43,14 +43,15 @@ FileUpdateStatus ClearedStatus(int32_t status, const std::wstring& fileName);
 // the standard output, when that fails.
 bool RemoveFolder(const std::wstring& path);
 
-class SDKUpdater : public IVkAutoUpdater {
+class SDKUpdater final : public IVkAutoUpdater {
 public:
     SDKUpdater();
-    ~SDKUpdater() override;
+    ~SDKUpdater();
     SDKUpdater(const SDKUpdater&) = delete;
     SDKUpdater& operator=(const SDKUpdater&) = delete;
 
     // IVkAutoUpdater (see auto_updater.h for the contracts).
+    void DeleteThis(unsigned int flags) override;
     void SetNewDatabasePath(const wchar_t* path, const wchar_t* unused) override;
     void SetDirectories(const wchar_t* downloadDir, const wchar_t* installDir,
                         const wchar_t* stagingSubDir) override;

@@ -1,5 +1,6 @@
 // The engine's view of a manifest: which files a version lists, and whether
-// an installed or downloaded file is the listed one. Slot order is fixed.
+// an installed or downloaded file is the listed one. Slot order is fixed, with
+// one deleting-destructor slot first, as for the engine's own interface.
 #pragma once
 
 // One name in the array that GetFileList hands out (NUL-terminated).
@@ -9,7 +10,8 @@ typedef wchar_t ServerUrlSlot[258];
 
 class IVkUpdateAlgorithm {
 public:
-    virtual ~IVkUpdateAlgorithm() {}
+    // Destroys the object; `flags` is ignored.
+    virtual void DeleteThis(unsigned int flags) = 0;
 
     // Makes the manifest at `path` the current one (replacing any earlier
     // connection). Always returns true; a file that cannot be read shows as
@@ -42,4 +44,7 @@ public:
 
     // Sets the folder (ending with a separator) that holds downloaded files.
     virtual void SetDownloadDir(const wchar_t* dir) = 0;
+
+protected:
+    ~IVkUpdateAlgorithm() = default;  // DeleteThis or Release destroys
 };

@@ -106,6 +106,8 @@ SDKUpdater::~SDKUpdater() {
 
 IVkAutoUpdater* CreateAutoUpdater() { return new (std::nothrow) SDKUpdater(); }
 
+void SDKUpdater::DeleteThis(unsigned int) { delete this; }
+
 void SDKUpdater::SetNewDatabasePath(const wchar_t* path, const wchar_t*) {
     m_newDatabasePath = path != nullptr ? path : L"";
 }
