@@ -101,6 +101,9 @@ TEST(UpdateDialog, ShowsStatusAndProgressKeepsOpenOnKeysAndEndsWhenTheWorkerEnds
     ::GetWindowRect(window, &rect);
     EXPECT_EQ(rect.right - rect.left, 630);
     EXPECT_EQ(rect.bottom - rect.top, 390);
+    // Dragging the minimised window shows the program's icon.
+    ASSERT_NE(dlg.m_hIcon, nullptr);
+    EXPECT_EQ(::SendMessageW(window, WM_QUERYDRAGICON, 0, 0), reinterpret_cast<LRESULT>(dlg.m_hIcon));
 
     HWND progress = ::GetDlgItem(window, IDC_PROGRESS);
     dlg.OnUpdateStatus(0, reinterpret_cast<LPARAM>(NewStatus(FUS_DOWNLOADING, 0, 4, L"bin/a.dll")));

@@ -83,6 +83,8 @@ BOOL CUpdateApp::InitInstance() {
         }
     }
 
+    // The worker logs until its last line; logging must outlive it.
+    dialog->StopWorker();
     google::ShutdownGoogleLogging();
     dialog.reset();  // the destructor runs the end sequence
     m_pMainWnd = nullptr;

@@ -63,13 +63,17 @@ CUpdateDlg::CUpdateDlg(CWnd* parent) : CDialogEx(IDD_UPDATE_DIALOG, parent) {
 
 CUpdateDlg::~CUpdateDlg() {
     // The worker uses this object: it must have ended before anything goes.
-    if (m_workerThread) {
-        m_stopRequested = true;
-        if (m_updater != nullptr) m_updater->CancelUpdate();
-        ::WaitForSingleObject(m_workerThread.get(), INFINITE);
-    }
+    StopWorker();
     if (m_gdiplusToken != 0) Gdiplus::GdiplusShutdown(m_gdiplusToken);
     RunEndSequence();
+}
+
+void CUpdateDlg::StopWorker() {
+    if (!m_workerThread) return;
+    m_stopRequested = true;
+    if (m_updater != nullptr) m_updater->CancelUpdate();
+    ::WaitForSingleObject(m_workerThread.get(), INFINITE);
+    m_workerThread.reset();
 }
 
 void CUpdateDlg::RunEndSequence() {
@@ -212,6 +216,7 @@ LRESULT CUpdateDlg::OnMessage(UINT msg, WPARAM wp, LPARAM lp, bool* handled) {
         case WM_QUERYDRAGICON:
             return reinterpret_cast<LRESULT>(m_hIcon);
         case WM_COMMAND:
+            if (HIWORD(wp) != BN_CLICKED) break;
             switch (LOWORD(wp)) {
                 case IDC_BTN_CLOSE: OnCloseButton(); return 0;
                 case IDC_BTN_MIN: SendMessage(WM_SYSCOMMAND, SC_MINIMIZE); return 0;

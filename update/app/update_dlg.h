@@ -71,6 +71,11 @@ public:
     bool hidden() const { return m_hidden; }
     bool restartOnCrash() const { return m_restartOnCrash.load(); }
 
+    // Asks the worker to stop (cancelling the engine), waits until it has
+    // ended and forgets it; nothing when there is none. After a normal end
+    // of the dialog the worker has finished its work and only returns.
+    void StopWorker();
+
     // Worker side: turns one engine status record into a posted
     // WM_UPDATE_STATUS carrying a heap copy (the window thread frees it).
     static void OnEngineStatus(const FileUpdateStatus* status, void* userData);

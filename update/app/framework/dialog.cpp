@@ -3,6 +3,30 @@
 #include "app/framework/win_app.h"
 
 namespace fw {
+namespace {
+
+// Messages whose answer is the dialog procedure's return value itself rather
+// than DWLP_MSGRESULT (WM_INITDIALOG is answered where it is handled).
+bool AnswersWithReturnValue(UINT msg) {
+    switch (msg) {
+        case WM_CTLCOLORMSGBOX:
+        case WM_CTLCOLOREDIT:
+        case WM_CTLCOLORLISTBOX:
+        case WM_CTLCOLORBTN:
+        case WM_CTLCOLORDLG:
+        case WM_CTLCOLORSCROLLBAR:
+        case WM_CTLCOLORSTATIC:
+        case WM_COMPAREITEM:
+        case WM_VKEYTOITEM:
+        case WM_CHARTOITEM:
+        case WM_QUERYDRAGICON:
+            return true;
+        default:
+            return false;
+    }
+}
+
+}  // namespace
 
 CDialogEx::CDialogEx(UINT templateId, CWnd* parent) : m_templateId(templateId), m_parent(parent) {}
 
@@ -110,6 +134,9 @@ INT_PTR CALLBACK CDialogEx::DialogProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp
         self->m_ended = true;
     }
     if (!handled) return FALSE;
+    // These messages take the dialog procedure's own return value as their
+    // answer; every other one reads DWLP_MSGRESULT.
+    if (AnswersWithReturnValue(msg)) return static_cast<INT_PTR>(result);
     ::SetWindowLongPtrW(hwnd, DWLP_MSGRESULT, result);
     return TRUE;
 }
