@@ -44,6 +44,8 @@ struct LockedFileQuery {
     explicit LockedFileQuery(const std::wstring& path) {
         retry = GetLockedFileInfo(path.c_str(), processIds, &count, kAskHoldersToClose, kEndHolders,
                                   kHolderWaitMs) != 0;
+        // Another build of the library might report more ids than fit.
+        if (count > LOCKSCAN_MAX_PROCESS_IDS) count = LOCKSCAN_MAX_PROCESS_IDS;
     }
 };
 
