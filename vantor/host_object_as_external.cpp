@@ -110,6 +110,9 @@ HRESULT STDMETHODCALLTYPE CHostObjectASExternal::Invoke(DISPID id, REFIID, LCID 
 HRESULT STDMETHODCALLTYPE CHostObjectASExternal::Execute(BSTR funcName, BSTR jsonParam, BSTR* jsonResult) {
     if (jsonResult == nullptr) return E_POINTER;
     *jsonResult = nullptr;
+    // A host function may close or reload the view, which lets go of this
+    // object; it must outlive the call.
+    const velisk::ComPtr<CHostObjectASExternal> keepAlive(this);
     std::wstring answer;
     HRESULT status = E_NOTIMPL;
 
