@@ -24,13 +24,14 @@ stop_pid_file() {
     fi
 }
 
-# start_server STATE_DIR COMMAND...: starts COMMAND detached from the caller
-# (own session, no inherited descriptors, output to STATE_DIR/server.out) and
-# waits up to 10 s for it to write STATE_DIR/server.ready. Fails when the file
-# does not appear or the command ends first.
+# start_server LABEL STATE_DIR COMMAND...: starts COMMAND detached from the
+# caller (own session, no inherited descriptors, output to
+# STATE_DIR/server.out) and waits up to 10 s for it to write
+# STATE_DIR/server.ready. When the file does not appear or the command ends
+# first, it says that LABEL did not start, shows server.out and fails.
 start_server() {
-    local state=$1 pid
-    shift
+    local label=$1 state=$2 pid
+    shift 2
     ( close_inherited_fds
       exec setsid "$@" </dev/null >"$state/server.out" 2>&1 ) &
     pid=$!
@@ -39,5 +40,8 @@ start_server() {
         kill -0 "$pid" 2>/dev/null || break
         sleep 0.05
     done
-    [[ -f $state/server.ready ]]
+    [[ -f $state/server.ready ]] && return 0
+    echo "fixture: $label did not start:" >&2
+    cat "$state/server.out" >&2
+    return 1
 }

@@ -21,19 +21,6 @@ using namespace testing_support;
 
 std::wstring Unique(const std::wstring& base) { return base + std::to_wstring(::GetCurrentProcessId()); }
 
-// The command lines recorded by a stand-in, one per start.
-std::vector<std::wstring> RecordedCommands(const std::wstring& exe) {
-    std::vector<std::wstring> cmds;
-    const std::wstring text = Utf8ToWide(ReadBytes(exe + L".record"));
-    size_t pos = 0;
-    while ((pos = text.find(L"\tcmd=", pos)) != std::wstring::npos) {
-        pos += 5;
-        const size_t end = text.find(L"\r\n", pos);
-        cmds.push_back(text.substr(pos, end - pos));
-    }
-    return cmds;
-}
-
 TEST(UselessFiles, DeletesListedFilesButNeverFolders) {
     ScratchDir dir(L"useless");
     ASSERT_TRUE(WriteBytes(dir / L"a.dll", "a"));

@@ -17,34 +17,6 @@ namespace {
 
 using namespace testing_support;
 
-// Copies the client stand-in to `path`; returns `path`.
-std::wstring CopyOfClientStandIn(const std::wstring& path) {
-    ::CopyFileW(BinFile(L"client_standin.exe").c_str(), path.c_str(), FALSE);
-    return path;
-}
-
-// A copy of the client stand-in under `name`, started with `arguments`.
-class StandInProcess {
-public:
-    StandInProcess(const ScratchDir& dir, const std::wstring& name, const std::wstring& arguments = L"")
-        : m_path(CopyOfClientStandIn(dir / name)), m_process(L"\"" + m_path + L"\" " + arguments), pid(m_process.pid()) {
-        // Ready once it has recorded its start (and made its window).
-        WaitFor([&] { return FileExists(m_path + L".record"); });
-        ::Sleep(200);
-    }
-    bool running() const { return m_process.started() && ::WaitForSingleObject(m_process.handle(), 0) == WAIT_TIMEOUT; }
-    bool EndsWithin(DWORD ms) { return m_process.Wait(ms); }
-    DWORD exitCode() const { return m_process.exitCode(); }
-    const std::wstring& path() const { return m_path; }
-
-private:
-    std::wstring m_path;
-    ChildProcess m_process;
-
-public:
-    const DWORD pid;
-};
-
 std::wstring Unique(const std::wstring& base) { return base + std::to_wstring(::GetCurrentProcessId()) + L".exe"; }
 
 TEST(RelatedProcesses, ListIsAJsonArrayOrTheDefaultList) {
@@ -80,9 +52,9 @@ TEST(RelatedProcesses, HelperParameterListsTheIdsThatSurvived) {
 TEST(RelatedProcesses, ListedProcessesEndByExactNameAndNoHelperIsNeeded) {
     ScratchDir dir(L"kill");
     const std::wstring a = Unique(L"relA_"), b = Unique(L"relB_");
-    StandInProcess procA(dir, a), procB(dir, b);
+    ClientStandIn procA(dir / a), procB(dir / b);
     std::wstring upper = Unique(L"RELC_");
-    StandInProcess procUpper(dir, upper);
+    ClientStandIn procUpper(dir / upper);
     ASSERT_TRUE(procA.running() && procB.running() && procUpper.running());
 
     CUpdateDlg dlg;
@@ -92,8 +64,8 @@ TEST(RelatedProcesses, ListedProcessesEndByExactNameAndNoHelperIsNeeded) {
     dlg.m_relatedExes = L"[\"" + a + L"\",\"" + b + L"\",\"" + lowerC + L"\"]";
     LogCapture log;
     dlg.killRelatedExe();
-    EXPECT_TRUE(procA.EndsWithin(2000));
-    EXPECT_TRUE(procB.EndsWithin(2000));
+    EXPECT_TRUE(procA.Wait(2000));
+    EXPECT_TRUE(procB.Wait(2000));
     EXPECT_EQ(procA.exitCode(), 0u);
     EXPECT_TRUE(procUpper.running());
     EXPECT_EQ(log.Count("cmd = "), 0);
@@ -102,7 +74,7 @@ TEST(RelatedProcesses, ListedProcessesEndByExactNameAndNoHelperIsNeeded) {
 
 TEST(RelatedProcesses, ShortOrMalformedListsEndNothingOrTheDefaults) {
     ScratchDir dir(L"kill");
-    StandInProcess service(dir, L"vk_service.exe");
+    ClientStandIn service(dir / L"vk_service.exe");
     ASSERT_TRUE(service.running());
 
     CUpdateDlg dlg;
@@ -118,14 +90,14 @@ TEST(RelatedProcesses, ShortOrMalformedListsEndNothingOrTheDefaults) {
     LogCapture log;
     dlg.killRelatedExe();
     EXPECT_EQ(log.Count("killRelatedExe", google::GLOG_ERROR), 1);
-    EXPECT_TRUE(service.EndsWithin(2000));
+    EXPECT_TRUE(service.Wait(2000));
 }
 
 TEST(ClientProcess, ChildrenEndFirstThenTheClientWhateverTheNameCase) {
     ScratchDir dir(L"client");
     const std::wstring childName = Unique(L"clientChild_");
     ::CopyFileW(BinFile(L"client_standin.exe").c_str(), (dir / childName).c_str(), FALSE);
-    StandInProcess client(dir, Unique(L"ClientMain_"), L"--spawn \"" + (dir / childName) + L"\"");
+    ClientStandIn client(dir / Unique(L"ClientMain_"), L"--spawn \"" + (dir / childName) + L"\"");
     ASSERT_TRUE(WaitFor([&] { return FindProcessByName(childName) > 0; }));
     const long childPid = FindProcessByName(childName);
     velisk::UniqueKernelHandle child(::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE,
@@ -138,16 +110,16 @@ TEST(ClientProcess, ChildrenEndFirstThenTheClientWhateverTheNameCase) {
     DWORD childCode = 0;
     ::GetExitCodeProcess(child.get(), &childCode);
     EXPECT_EQ(childCode, 0xFFFFFFFFu);
-    EXPECT_TRUE(client.EndsWithin(2000));
+    EXPECT_TRUE(client.Wait(2000));
     EXPECT_EQ(FindProcessByName(upperName), -1);
 }
 
 TEST(ClientProcess, ClientWithoutWindowIsTerminated) {
     ScratchDir dir(L"client");
-    StandInProcess client(dir, Unique(L"Windowless_"), L"--no-window");
+    ClientStandIn client(dir / Unique(L"Windowless_"), L"--no-window");
     ASSERT_TRUE(client.running());
     CloseClientProcess(Unique(L"Windowless_"));
-    EXPECT_TRUE(client.EndsWithin(2000));
+    EXPECT_TRUE(client.Wait(2000));
     EXPECT_EQ(client.exitCode(), 0xFFFFFFFFu);
     // A client that is not running is left alone.
     CloseClientProcess(Unique(L"NotRunning_"));
@@ -155,13 +127,13 @@ TEST(ClientProcess, ClientWithoutWindowIsTerminated) {
 
 TEST(Haltrix, EndsTheProcessesGivenInItsIdList) {
     ScratchDir dir(L"haltrix");
-    StandInProcess first(dir, Unique(L"haltA_")), second(dir, Unique(L"haltB_"));
-    const std::wstring parameter = BuildHaltrixParameter({first.pid, second.pid});
+    ClientStandIn first(dir / Unique(L"haltA_")), second(dir / Unique(L"haltB_"));
+    const std::wstring parameter = BuildHaltrixParameter({first.pid(), second.pid()});
     const ProcessResult r = RunProcess(L"\"" + BinFile(L"Haltrix.exe") + L"\" " + parameter);
     ASSERT_TRUE(r.finished);
     EXPECT_EQ(r.exitCode, 0u);
-    EXPECT_TRUE(first.EndsWithin(2000));
-    EXPECT_TRUE(second.EndsWithin(2000));
+    EXPECT_TRUE(first.Wait(2000));
+    EXPECT_TRUE(second.Wait(2000));
 }
 
 // Sets the current folder for the life of the object.
@@ -182,10 +154,10 @@ private:
 TEST(Haltrix, ProcessesThatCannotBeEndedAreHandedToTheHelperOnce) {
     ScratchDir dir(L"guard");
     const std::wstring guardedA = Unique(L"guardA_"), guardedB = Unique(L"guardB_"), plain = Unique(L"plainC_");
-    StandInProcess a(dir, guardedA, L"--guarded --no-window"), b(dir, guardedB, L"--guarded --no-window");
-    StandInProcess c(dir, plain, L"--no-window");
+    ClientStandIn a(dir / guardedA, L"--guarded --no-window"), b(dir / guardedB, L"--guarded --no-window");
+    ClientStandIn c(dir / plain, L"--no-window");
     ASSERT_TRUE(a.running() && b.running() && c.running());
-    ASSERT_FALSE(velisk::UniqueKernelHandle(::OpenProcess(PROCESS_TERMINATE, FALSE, a.pid)));
+    ASSERT_FALSE(velisk::UniqueKernelHandle(::OpenProcess(PROCESS_TERMINATE, FALSE, a.pid())));
 
     ScratchDir helperDir(L"helper");
     const std::wstring helper = helperDir / L"Haltrix.exe";
@@ -195,14 +167,14 @@ TEST(Haltrix, ProcessesThatCannotBeEndedAreHandedToTheHelperOnce) {
         CurrentFolder inHelperDir(helperDir.path());
         KillProcessesByName({guardedA, plain, guardedB});
     }
-    EXPECT_TRUE(c.EndsWithin(2000));
+    EXPECT_TRUE(c.Wait(2000));
     EXPECT_TRUE(a.running());
     EXPECT_TRUE(b.running());
 
     const auto starts = ReadStartRecords(helper);
     ASSERT_EQ(starts.size(), 1u);
-    const std::wstring ab = L"--pids \"[" + std::to_wstring(a.pid) + L"," + std::to_wstring(b.pid) + L"]\"";
-    const std::wstring ba = L"--pids \"[" + std::to_wstring(b.pid) + L"," + std::to_wstring(a.pid) + L"]\"";
+    const std::wstring ab = L"--pids \"[" + std::to_wstring(a.pid()) + L"," + std::to_wstring(b.pid()) + L"]\"";
+    const std::wstring ba = L"--pids \"[" + std::to_wstring(b.pid()) + L"," + std::to_wstring(a.pid()) + L"]\"";
     const std::wstring& cmd = starts[0].cmd;
     const std::wstring tail = cmd.substr(cmd.size() - std::min(cmd.size(), ab.size()));
     EXPECT_TRUE(tail == ab || tail == ba) << testing::PrintToString(cmd);

@@ -45,6 +45,12 @@ public:
     void End() { Terminate(); }
 };
 
+// The dialog's installation is `dir`, its new version.ini `dir`\new.ini.
+void UseScratchInstallation(CUpdateDlg& dlg, const ScratchDir& dir) {
+    dlg.m_installDir = dir.path() + L"\\";
+    dlg.m_newIniPath = dir / L"new.ini";
+}
+
 // Runs this thread's messages as the dialog's modal loop does (through its
 // PreTranslateMessage when given) until `done` holds or `ms` pass.
 template <typename Done>
@@ -85,8 +91,7 @@ TEST(UpdateDialog, ShowsStatusAndProgressKeepsOpenOnKeysAndEndsWhenTheWorkerEnds
     ASSERT_NE(caller.pid(), 0u);
 
     CUpdateDlg dlg;
-    dlg.m_installDir = dir.path() + L"\\";
-    dlg.m_newIniPath = dir / L"new.ini";
+    UseScratchInstallation(dlg, dir);
     dlg.m_versionName = L"V2.0";
     dlg.m_waitPid = static_cast<long>(caller.pid());
     ASSERT_TRUE(dlg.Create(IDD_UPDATE_DIALOG));
@@ -154,8 +159,7 @@ TEST(UpdateDialog, FiveNotesLinesNeedTheScrollBarAndNoNotesHideTheBox) {
         ASSERT_TRUE(WriteBytes(dir / L"new.ini", c.ini));
         CallerProcess caller;
         CUpdateDlg dlg;
-        dlg.m_installDir = dir.path() + L"\\";
-        dlg.m_newIniPath = dir / L"new.ini";
+        UseScratchInstallation(dlg, dir);
         dlg.m_versionName = L"V2.0";
         dlg.m_waitPid = static_cast<long>(caller.pid());
         ASSERT_TRUE(dlg.Create(IDD_UPDATE_DIALOG));
@@ -208,14 +212,15 @@ void PressPromptButtonWhenShown(int button, std::atomic<bool>* pressed) {
 TEST(UpdateDialog, InterruptionPromptNoLetsTheUpdateGoOnYesCancelsEndsAndRestartsTheClient) {
     ScratchDir dir(L"dlg");
     ASSERT_TRUE(WriteBytes(dir / L"new.ini", NotesIni(2)));
-    const std::wstring client = dir / L"VeliskLive.exe";
+    // A name of its own: tests running at the same time end "VeliskLive.exe" by name.
+    const std::wstring clientName = L"VeliskDlg_" + std::to_wstring(::GetCurrentProcessId()) + L".exe";
+    const std::wstring client = dir / clientName;
     ASSERT_TRUE(::CopyFileW(BinFile(L"client_standin.exe").c_str(), client.c_str(), FALSE));
     CallerProcess caller;
     {
         CUpdateDlg dlg;
-        dlg.m_installDir = dir.path() + L"\\";
-        dlg.m_newIniPath = dir / L"new.ini";
-        dlg.m_targetExe = L"VeliskLive.exe";
+        UseScratchInstallation(dlg, dir);
+        dlg.m_targetExe = clientName;
         dlg.m_waitPid = static_cast<long>(caller.pid());
         ASSERT_TRUE(dlg.Create(IDD_UPDATE_DIALOG));
         HWND window = dlg.m_hWnd;

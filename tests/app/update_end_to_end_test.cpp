@@ -7,7 +7,6 @@
 #include <windows.h>
 
 #include <map>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -33,24 +32,6 @@ std::wstring JsonPath(const std::wstring& path) {
     for (wchar_t c : path) json += (c == L'\\') ? std::wstring(L"\\\\") : std::wstring(1, c);
     return json;
 }
-
-// A started copy of the client stand-in; the handle from CreateProcess keeps
-// every right, so the test can always end it.
-class StandIn {
-public:
-    StandIn(const std::wstring& path, const std::wstring& arguments) : m_path(path) {
-        ::CopyFileW(BinFile(L"client_standin.exe").c_str(), path.c_str(), FALSE);
-        m_process = std::make_unique<ChildProcess>(L"\"" + path + L"\" " + arguments);
-        WaitFor([&] { return !ReadStartRecords(path).empty(); });
-    }
-    bool running() const { return ::WaitForSingleObject(m_process->handle(), 0) == WAIT_TIMEOUT; }
-    ChildProcess& process() { return *m_process; }
-    const std::wstring& path() const { return m_path; }
-
-private:
-    std::wstring m_path;
-    std::unique_ptr<ChildProcess> m_process;
-};
 
 // Ends a process when the test leaves, so that a failed test leaves no
 // stand-in behind (CTest would wait for it).
@@ -134,9 +115,7 @@ public:
         EXPECT_EQ(registry.DisplayVersion(), L"5.2.1");
     }
     void ExpectFirewallCommands() const {
-        std::vector<std::wstring> commands;
-        for (const auto& r : ReadStartRecords(netsh)) commands.push_back(r.cmd);
-        EXPECT_EQ(commands, (std::vector<std::wstring>{
+        EXPECT_EQ(RecordedCommands(netsh), (std::vector<std::wstring>{
                                 L"netsh advfirewall firewall delete rule name=\"Velisk E2E\"",
                                 L"netsh advfirewall firewall add rule name=\"Velisk E2E\" dir=in action=allow " +
                                     FirewallProgram()}));
@@ -154,26 +133,26 @@ public:
 TEST(UpdateEndToEnd, VisibleUpdateWithEveryChore) {
     EndToEnd run;
     run.WriteNewIni(L"");
-    StandIn related(run.others / run.relatedName, L"--no-window");
+    ClientStandIn related(run.others / run.relatedName, L"--no-window");
     const std::wstring childPath = run.others / L"clientChild.exe";
     ASSERT_TRUE(::CopyFileW(BinFile(L"client_standin.exe").c_str(), childPath.c_str(), FALSE));
-    StandIn client(run.ClientPath(), L"--spawn \"" + childPath + L"\"");
+    ClientStandIn client(run.ClientPath(), L"--spawn \"" + childPath + L"\"");
     ASSERT_TRUE(WaitFor([&] { return ReadStartRecords(childPath).size() == 1; }));
     velisk::UniqueKernelHandle child(::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE,
                                                    FALSE, ReadStartRecords(childPath)[0].pid));
     ASSERT_TRUE(child);
     const EndedAtExit childEnded(child.get());
-    StandIn caller(run.others / L"caller.exe", L"--no-window");
+    ClientStandIn caller(run.others / L"caller.exe", L"--no-window");
 
     velisk::UniqueKernelHandle update =
-        run.sandbox.Start(run.sandbox.UpdateModeArguments(run.ManifestUrl(), caller.process().pid()), kLocalStatistics);
+        run.sandbox.Start(run.sandbox.UpdateModeArguments(run.ManifestUrl(), caller.pid()), kLocalStatistics);
     ASSERT_TRUE(update) << run.sandbox.problem();
 
     // The related process ends; the client's child is ended before the client,
     // which is asked to quit (it exits with its own code 0).
-    EXPECT_TRUE(related.process().Wait(10000));
-    ASSERT_TRUE(client.process().Wait(10000));
-    EXPECT_EQ(client.process().exitCode(), 0u);
+    EXPECT_TRUE(related.Wait(10000));
+    ASSERT_TRUE(client.Wait(10000));
+    EXPECT_EQ(client.exitCode(), 0u);
     ASSERT_EQ(::WaitForSingleObject(child.get(), 0), WAIT_OBJECT_0);
     DWORD childCode = 0;
     ::GetExitCodeProcess(child.get(), &childCode);
@@ -184,7 +163,7 @@ TEST(UpdateEndToEnd, VisibleUpdateWithEveryChore) {
     EXPECT_EQ(::WaitForSingleObject(update.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
     EXPECT_TRUE(run.served.Requests().empty());
     EXPECT_TRUE(FileExists(run.Installed(L"old.txt")));
-    caller.process().Terminate();
+    caller.Terminate();
     ASSERT_EQ(::WaitForSingleObject(update.get(), 120000), WAIT_OBJECT_0);
 
     EXPECT_FALSE(run.served.Requests().empty());
@@ -265,7 +244,7 @@ void HiddenUpdateThenCopyMode(bool restart) {
     EXPECT_TRUE(FileExists(run.Installed(L"old.txt")));
     EXPECT_TRUE(FileExists(run.Installed(L"logs\\old.log")));
     EXPECT_EQ(run.registry.DisplayVersion(), L"<missing>");
-    EXPECT_TRUE(ReadStartRecords(run.netsh).empty());
+    EXPECT_TRUE(RecordedCommands(run.netsh).empty());
     EXPECT_TRUE(run.sandbox.LauncherStarts().empty());
 
     // The client got the copy command; it is still running.

@@ -114,6 +114,15 @@ TEST(Plugins, NoLibraryIsLoadedOutsideHiddenRuns) {
     EXPECT_TRUE(record.lines().empty());
 }
 
+// A hidden run's plug-in options: the libraries of `folder`, no search folders.
+void UseSilentPlugins(IVkAutoUpdater& engine, const std::wstring& folder, const wchar_t* notes) {
+    PluginOptions options = {};
+    options.pluginDir = folder.c_str();
+    options.silent = 1;
+    options.updateNotes = notes;
+    engine.SetPluginOptions(&options);
+}
+
 uint64_t FileSize(const std::wstring& path) { return ReadBytes(path).size(); }
 
 // Checks the fields of every record of a run that downloads `changed`
@@ -164,11 +173,7 @@ TEST(Plugins, RunOfTwoChangedFilesReportsTheSameRecordsToCallbackAndPluginsInTab
     PlacePlugin(L"accept_plugin.dll", folder, L"b.dll");
     PlacePlugin(L"accept_plugin.dll", folder, L"a.dll");
     PluginRecord record;
-    PluginOptions options = {};
-    options.pluginDir = folder.c_str();
-    options.silent = 1;
-    options.updateNotes = L"n";
-    run.engine->SetPluginOptions(&options);
+    UseSilentPlugins(*run.engine, folder, L"n");
 
     ASSERT_TRUE(run.Run());
 
@@ -197,11 +202,7 @@ TEST(Plugins, APluginOfAnotherCompilerReachesCancelUpdateThroughItsSlot) {
     const std::wstring folder = run.root / L"plugins";
     PlacePlugin(L"slot_plugin.dll", folder, L"slot_plugin.dll");
     PluginRecord record;
-    PluginOptions options = {};
-    options.pluginDir = folder.c_str();
-    options.silent = 1;
-    options.updateNotes = L"";
-    run.engine->SetPluginOptions(&options);
+    UseSilentPlugins(*run.engine, folder, L"");
 
     EXPECT_FALSE(run.Run());
     EXPECT_EQ(record.of("slot_plugin.dll"), (std::vector<std::string>{"load", "cancel bin/x.dll", "unload"}));

@@ -169,6 +169,12 @@ std::wstring ReadRegString(HKEY root, const std::wstring& path, const wchar_t* n
     return buffer;
 }
 
+std::vector<std::wstring> RecordedCommands(const std::wstring& exePath) {
+    std::vector<std::wstring> commands;
+    for (const auto& r : ReadStartRecords(exePath)) commands.push_back(r.cmd);
+    return commands;
+}
+
 ChildProcess::ChildProcess(const std::wstring& commandLine, const std::wstring& workDir,
                            const std::map<std::wstring, std::wstring>& extraEnv) {
     std::vector<wchar_t> cmd(commandLine.begin(), commandLine.end());
@@ -203,6 +209,18 @@ void ChildProcess::Terminate() {
     if (m_process == nullptr) return;
     ::TerminateProcess(m_process, 1);
     ::WaitForSingleObject(m_process, 5000);
+}
+
+static std::wstring PlaceClientStandIn(const std::wstring& path, const std::wstring& arguments) {
+    ::CopyFileW(BinFile(L"client_standin.exe").c_str(), path.c_str(), FALSE);
+    return L"\"" + path + L"\" " + arguments;
+}
+
+ClientStandIn::ClientStandIn(const std::wstring& path, const std::wstring& arguments)
+    : ChildProcess(PlaceClientStandIn(path, arguments)) {
+    if (!started()) return;
+    WaitFor([&] { return !ReadStartRecords(path).empty(); });
+    ::Sleep(200);
 }
 
 ProcessResult RunProcess(const std::wstring& commandLine, const std::wstring& workDir,

@@ -86,6 +86,15 @@ private:
     DWORD m_pid = 0;
 };
 
+// A copy of the client stand-in placed at `path` and started with
+// `arguments`; ready once it has recorded its start and had a moment to make
+// its window. Ended when the object goes away unless it has finished.
+class ClientStandIn : public ChildProcess {
+public:
+    explicit ClientStandIn(const std::wstring& path, const std::wstring& arguments = L"");
+    bool running() const { return started() && ::WaitForSingleObject(handle(), 0) == WAIT_TIMEOUT; }
+};
+
 // One start of a stand-in program, as it recorded it in "<exe>.record".
 struct StartRecord {
     DWORD pid = 0;
@@ -95,6 +104,8 @@ struct StartRecord {
 
 // Every start recorded beside `exePath`, in order (none when never started).
 std::vector<StartRecord> ReadStartRecords(const std::wstring& exePath);
+// Only the command lines of those starts.
+std::vector<std::wstring> RecordedCommands(const std::wstring& exePath);
 
 // A REG_SZ value (`name` null: the default value); "<missing>" when absent.
 std::wstring ReadRegString(HKEY root, const std::wstring& path, const wchar_t* name);

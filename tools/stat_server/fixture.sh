@@ -23,14 +23,9 @@ start)
     mkdir -p "$STATE"
     STATE=$(cd "$STATE" && pwd)
     stop_server
-    if start_server "$STATE" "$PYTHON" "$HERE/stat_server.py" --ready-file "$STATE/server.ready" \
-        --pid-file "$STATE/server.pid"; then
-        echo "stat server control port $(cat "$STATE/server.ready")"
-        exit 0
-    fi
-    echo "fixture: statistics service did not start:" >&2
-    cat "$STATE/server.out" >&2
-    exit 1
+    start_server "statistics service" "$STATE" "$PYTHON" "$HERE/stat_server.py" \
+        --ready-file "$STATE/server.ready" --pid-file "$STATE/server.pid" || exit 1
+    echo "stat server control port $(cat "$STATE/server.ready")"
     ;;
 stop)
     stop_server

@@ -33,17 +33,12 @@ start)
     stop_server
     rm -f "$STATE/server.ready"
     : >"$STATE/requests.log"
-    if start_server "$STATE" "$PYTHON" "$HERE/test_server.py" --root "$STATE/www" \
+    start_server "test server" "$STATE" "$PYTHON" "$HERE/test_server.py" --root "$STATE/www" \
         --cert "$STATE/certs/localhost.crt" --key "$STATE/certs/localhost.key" \
         --untrusted-cert "$STATE/certs/untrusted.crt" --untrusted-key "$STATE/certs/untrusted.key" \
         --log "$STATE/requests.log" --pid-file "$STATE/server.pid" \
-        --ready-file "$STATE/server.ready" "$@"; then
-        cat "$STATE/server.ready"
-        exit 0
-    fi
-    echo "fixture: test server did not start:" >&2
-    cat "$STATE/server.out" >&2
-    exit 1
+        --ready-file "$STATE/server.ready" "$@" || exit 1
+    cat "$STATE/server.ready"
     ;;
 stop)
     stop_server
