@@ -11,7 +11,7 @@ PACKAGES=(
     g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mingw-w64-tools
     libz-mingw-w64-dev googletest
     wine64 xvfb xauth imagemagick x11-apps fonts-wqy-microhei
-    cmake make dpkg-dev tcl openssl ca-certificates python3 procps util-linux curl unzip
+    cmake make ccache dpkg-dev tcl openssl ca-certificates python3 procps util-linux curl unzip
 )
 
 SUDO=""
