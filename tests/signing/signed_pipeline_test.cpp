@@ -37,7 +37,7 @@ void ServeManifest(UpdateRun& run, const std::wstring& signedCase) {
 }
 
 void ExpectVersion7Installed(const UpdateRun& run) {
-    for (const std::wstring& name : {L"bin/x.dll", L"change_a.bin", L"keep.txt", L"new.txt", L"sub/keep2.dat"}) {
+    for (const wchar_t* name : {L"bin/x.dll", L"change_a.bin", L"keep.txt", L"new.txt", L"sub/keep2.dat"}) {
         EXPECT_TRUE(SameBytes(run.Installed(name), UpdateRun::Version7(name))) << WideToUtf8String(name);
     }
 }
@@ -78,7 +78,7 @@ TEST(SignedPipeline, RefusedManifestEndsTheRunBeforeAnyFileIsTouched) {
         {L"truncated", "manifest refused: malformed signature (not 64 bytes)"},
         {L"older", "manifest refused: older version 5 than installed 6"},
         {L"no_version", "manifest refused: no ProgramVer row (version unknown)"},
-        {L"extra_entry", "manifest refused: the archive holds other entries than the manifest and its signature"},
+        {L"extra_entry", "manifest refused: archive not unpacked (it may hold only the manifest and its signature)"},
     };
     for (const Case& c : cases) {
         const std::string name = WideToUtf8String(c.signedCase);

@@ -265,7 +265,8 @@ bool SDKUpdater::UpdateDatabaseFile(const wchar_t* databaseUrl) {
     fs::remove(fs::path(signaturePath), ignored);
     const std::wstring manifestName = fs::path(m_newDatabasePath).filename().wstring();
     if (!ExtractNamedFiles(m_downloadDir, localPath, {manifestName, manifestName + kManifestSignatureSuffix})) {
-        UPDATER_LOG(ERROR) << "manifest refused: the archive holds other entries than the manifest and its signature";
+        UPDATER_LOG(ERROR) << "manifest refused: archive not unpacked "
+                              "(it may hold only the manifest and its signature)";
         return false;
     }
     return AuthenticateManifest(m_newDatabasePath, m_installDir + L"version.ini", keys);
