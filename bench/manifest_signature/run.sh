@@ -59,7 +59,7 @@ with open(os.path.join(out, "sig.der"), "wb") as f:
 PY
     mkdir -p "$dir/unpacked"
     result=$("${WINE_RUN[@]}" "$EXE" "$(winpath "$dir/ProgramConfig.zdb.zip")" "$(winpath "$dir/unpacked")" \
-             "$(winpath "$WORK/installed.ini")" "$REPEAT" | tr -d '\r')
+             "$(winpath "$WORK/installed.ini")" "$REPEAT" 2>"$dir/log.txt" | tr -d '\r')
     [[ $result == *ok=1* ]] || { echo "the check failed: $result" >&2; exit 1; }
     best=""
     for ((i = 0; i < REPEAT; i++)); do
