@@ -93,7 +93,7 @@ def make_client_versions(demo, bin_dir):
     return folders
 
 
-def make_releases(repo, demo, folders, server_state):
+def make_releases(repo, demo, folders, server_state, signing_key):
     www = os.path.join(server_state, "www", "velisk")
     notes = os.path.join(demo, "notes.txt")
     with open(notes, "w", encoding="utf-8") as f:
@@ -107,6 +107,8 @@ def make_releases(repo, demo, folders, server_state):
     for version, folder in folders.items():
         command = [sys.executable, tool, folder, str(version), BASE_URL, www,
                    "--version-name", "V%d.0.0" % version, "--notes", notes, "--force"]
+        if signing_key:
+            command += ["--sign-key", signing_key]
         for setting in settings:
             command += ["--set", setting]
         subprocess.run(command, check=True, stdout=subprocess.DEVNULL)
@@ -201,7 +203,20 @@ class Wine:
         return start_records(exe)[0][0], process
 
     def update(self, *args):
-        return self.start(os.path.join(self.bin_dir, "Update.exe"), *args)
+        return self.start(os.path.join(self.bin_dir, updater_program(self.bin_dir)), *args)
+
+
+# The demo signs its releases with the first of the keys that the build tree
+# made for itself (build/x86_64/test-keys, never committed) and runs
+# UpdateSigned.exe, the updater built from the same sources with those keys.
+# The shipped Update.exe trusts only the publisher's keys.
+def updater_program(bin_dir):
+    return "UpdateSigned.exe" if os.path.exists(os.path.join(bin_dir, "UpdateSigned.exe")) else "Update.exe"
+
+
+def demo_signing_key(build):
+    key = os.path.join(build, "test-keys", "first.private.pem")
+    return key if updater_program(os.path.join(build, "bin")) == "UpdateSigned.exe" and os.path.exists(key) else None
 
 
 def request_log(server_state):
@@ -237,11 +252,12 @@ def run_visible_update(wine, install, new_ini, server_state, screenshot):
     return update.wait(timeout=300), shot
 
 
-def run_hidden_update_then_copy(wine, install, new_ini):
+def run_hidden_update_then_copy(wine, install, new_ini, on_update_end=lambda: None):
     client = os.path.join(install, "VeliskLive.exe")
     update = wine.update(win_path(install), BASE_URL + "2/ProgramConfig.zdb.zip", win_path(new_ini), "0",
                          win_path(install), win_path(os.path.join(install, "zuZavozeVororiz.exe")))
     code = update.wait(timeout=300)
+    on_update_end()  # the copy mode's run starts new log files
     starts = start_records(client)
     handed = starts[-1][1] if starts else ""
     print("demo: hidden update ended (exit code %s); the client was started with:\n   %s" % (code, handed))
@@ -283,11 +299,22 @@ def print_starts(install, related):
     print("demo: related process %s %s" % (RELATED, "was ended" if related.poll() is not None else "STILL RUNS"))
 
 
+def signature_line(build):
+    """The log's "manifest signature checked: ..." text, or None."""
+    log = find_logs(build)
+    label = "manifest signature checked: "
+    for line in open(log, encoding="utf-8", errors="replace") if log else []:
+        if label in line:
+            return line.rstrip()[line.find(label) + len(label):]
+    return None
+
+
 def print_log_summary(build):
     log = find_logs(build)
     if not log:
         return
-    wanted = ("BeginUpdate over", "download all files", "update thread over", "CopyStagedUpdate", "point imcopy")
+    wanted = ("manifest signature checked", "manifest refused", "BeginUpdate over", "download all files",
+              "update thread over", "CopyStagedUpdate", "point imcopy")
     for line in open(log, encoding="utf-8", errors="replace"):
         if any(w in line for w in wanted):
             print("   log: " + line.rstrip()[line.find("]") + 2:])
@@ -309,7 +336,13 @@ def main():
 
     server_state = os.path.abspath(args.server_state or os.path.join(demo, "server"))
     folders = make_client_versions(demo, os.path.join(args.build, "bin"))
-    www = make_releases(args.repo, demo, folders, server_state)
+    signing_key = demo_signing_key(args.build)
+    www = make_releases(args.repo, demo, folders, server_state, signing_key)
+    if signing_key:
+        print("demo: releases signed with %s; the updater is UpdateSigned.exe, which trusts that build tree's keys"
+              % signing_key)
+    else:
+        print("demo: releases NOT signed (no UpdateSigned.exe in this build tree)")
     install, new_ini = install_version_1(demo, folders, www, args.hidden)
     before = tree_digests(install, skip=(USELESS,))
     services = os.path.join(demo, "services")
@@ -326,10 +359,13 @@ def main():
         wine = Wine(args.repo, args.build)
         _, related = wine.start_standin(os.path.join(services, RELATED), "--no-window")
         update_started = time.time()
+        checked = []  # the signature line of the update run's log
         if args.hidden:
-            code = run_hidden_update_then_copy(wine, install, new_ini)
+            code = run_hidden_update_then_copy(wine, install, new_ini,
+                                               lambda: checked.append(signature_line(args.build)))
         else:
             code, shot = run_visible_update(wine, install, new_ini, server_state, screenshot)
+            checked.append(signature_line(args.build))
         update_seconds = time.time() - update_started
         # The restarted client and launcher record their starts a moment later.
         wait_until(lambda: start_records(os.path.join(install, "zuZavozeVororiz.exe")), 10)
@@ -338,14 +374,19 @@ def main():
         if not args.server_state:
             subprocess.run(["bash", fixture, "stop", server_state], check=False)
 
-    print("demo: Update.exe finished in %.1f s (exit code %s); %d file archives fetched through the paced server"
-          % (update_seconds, code, len(file_requests(server_state, log_mark))))
+    print("demo: %s finished in %.1f s (exit code %s); %d file archives fetched through the paced server"
+          % (updater_program(os.path.join(args.build, "bin")), update_seconds, code,
+             len(file_requests(server_state, log_mark))))
     ok = print_changes(install, folders, before)
     print("   useless  %s  %s" % (USELESS, "deleted" if not os.path.exists(os.path.join(install, USELESS))
                                  else "STILL THERE"))
     ok = ok and not os.path.exists(os.path.join(install, USELESS))
     print_starts(install, related)
     print_log_summary(args.build)
+    if signing_key:
+        line = checked[0] if checked else None
+        print("demo: manifest signature %s" % (("checked: " + line) if line else "NOT checked"))
+        ok = ok and bool(line)
     if shot:
         print("demo: screenshot of the update window during the download: %s" % screenshot)
     print("demo: installation %s version 2" % ("now equals" if ok else "does NOT equal"))

@@ -104,5 +104,94 @@ class MakeReleaseTest(unittest.TestCase):
         self.assertIn("warning: empty.dat: empty", forced.stdout)
 
 
+def der_signature(raw):
+    """DER form of a raw r || s signature, for openssl's verification."""
+    def integer(value):
+        value = value.lstrip(b"\x00") or b"\x00"
+        if value[0] & 0x80:
+            value = b"\x00" + value
+        return b"\x02" + bytes([len(value)]) + value
+    body = integer(raw[:32]) + integer(raw[32:])
+    return b"\x30" + bytes([len(body)]) + body
+
+
+class SignedReleaseTest(unittest.TestCase):
+    """Signing with --sign-key and key pairs from --make-key-pair; openssl
+    checks the signatures independently of the tool."""
+
+    def setUp(self):
+        self.scratch = tempfile.TemporaryDirectory()
+        self.dir = self.scratch.name
+        self.src = os.path.join(self.dir, "src")
+        self.out = os.path.join(self.dir, "out")
+        write(os.path.join(self.src, "bin", "x.dll"), b"x" * 5000)
+        result = run_tool("--make-key-pair", os.path.join(self.dir, "keys", "pub"))
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.private = os.path.join(self.dir, "keys", "pub.private.pem")
+        self.public = os.path.join(self.dir, "keys", "pub.public.pem")
+
+    def tearDown(self):
+        self.scratch.cleanup()
+
+    def manifest_entries(self, version):
+        with zipfile.ZipFile(os.path.join(self.out, version, "ProgramConfig.zdb.zip")) as archive:
+            return {name: archive.read(name) for name in archive.namelist()}
+
+    def openssl_verifies(self, data, raw_signature):
+        for name, content in (("data", data), ("sig.der", der_signature(raw_signature))):
+            write(os.path.join(self.dir, name), content)
+        done = subprocess.run(["openssl", "dgst", "-sha256", "-verify", self.public, "-signature",
+                               os.path.join(self.dir, "sig.der"), os.path.join(self.dir, "data")],
+                              capture_output=True, text=True)
+        return done.returncode == 0 and "Verified OK" in done.stdout
+
+    def test_key_pair_is_p256_with_an_owner_only_private_key_and_never_replaced(self):
+        self.assertEqual(os.stat(self.private).st_mode & 0o777, 0o600)
+        with open(self.public) as f:
+            self.assertIn("BEGIN PUBLIC KEY", f.read())
+        again = run_tool("--make-key-pair", os.path.join(self.dir, "keys", "pub"))
+        self.assertEqual(again.returncode, 1)
+        self.assertIn("exists", again.stderr)
+
+    def test_signed_manifest_archive_holds_the_manifest_and_its_raw_signature(self):
+        result = run_tool(self.src, "4", "http://h/", self.out, "--sign-key", self.private)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertIn("(signed)", result.stdout)
+        entries = self.manifest_entries("4")
+        self.assertEqual(sorted(entries), ["ProgramConfig.zdb", "ProgramConfig.zdb.sig"])
+        signature = entries["ProgramConfig.zdb.sig"]
+        self.assertEqual(len(signature), 64)
+        self.assertTrue(self.openssl_verifies(entries["ProgramConfig.zdb"], signature))
+        changed = bytearray(entries["ProgramConfig.zdb"])
+        changed[100] ^= 1
+        self.assertFalse(self.openssl_verifies(bytes(changed), signature))
+
+    def test_unsigned_release_keeps_the_single_entry(self):
+        self.assertEqual(run_tool(self.src, "4", "http://h/", self.out).returncode, 0)
+        self.assertEqual(list(self.manifest_entries("4")), ["ProgramConfig.zdb"])
+
+    def test_keys_that_are_not_p256_private_keys_are_refused_before_anything_is_written(self):
+        p384 = os.path.join(self.dir, "p384.pem")
+        subprocess.run(["openssl", "genpkey", "-algorithm", "EC", "-pkeyopt", "ec_paramgen_curve:P-384",
+                        "-out", p384], check=True, capture_output=True)
+        for key in (p384, self.public, os.path.join(self.dir, "missing.pem")):
+            result = run_tool(self.src, "4", "http://h/", self.out, "--sign-key", key)
+            self.assertEqual(result.returncode, 1, key)
+            self.assertIn("make_release:", result.stderr)
+            self.assertFalse(os.path.exists(os.path.join(self.out, "4")), key)
+
+    def test_build_key_table_takes_p256_public_keys_only(self):
+        script = os.path.join(os.path.dirname(os.path.abspath(TOOL)), "..", "cmake",
+                              "make_manifest_key_table.py")
+        table = os.path.join(self.dir, "keys.cpp")
+        ok = subprocess.run([sys.executable, script, table, self.public], capture_output=True, text=True)
+        self.assertEqual(ok.returncode, 0, ok.stderr)
+        with open(table) as f:
+            self.assertEqual(f.read().count("0x"), 64)
+        for wrong in ([self.private], [self.public, self.public]):
+            bad = subprocess.run([sys.executable, script, "--check"] + wrong, capture_output=True, text=True)
+            self.assertEqual(bad.returncode, 1, wrong)
+
+
 if __name__ == "__main__":
     unittest.main()

@@ -35,7 +35,7 @@ std::wstring EnvironmentBlock(const std::map<std::wstring, std::wstring>& overri
 
 }  // namespace
 
-UpdateSandbox::UpdateSandbox()
+UpdateSandbox::UpdateSandbox(const std::wstring& program)
     : m_root(L"ups"),
       programDir(m_root / L"program"),
       installDir(m_root / L"install"),
@@ -46,7 +46,7 @@ UpdateSandbox::UpdateSandbox()
     for (const auto& dir : {programDir, installDir, launcherDir, tempDir, m_root / L"new"}) {
         ::CreateDirectoryW(dir.c_str(), nullptr);
     }
-    CopyIn(BinFile(L"Update.exe"), programDir + L"\\Update.exe");
+    CopyIn(BinFile(program), programDir + L"\\Update.exe");
     CopyIn(BinFile(L"Lockscan.dll"), programDir + L"\\Lockscan.dll");
     CopyIn(BinFile(L"client_standin.exe"), installDir + L"\\VeliskLive.exe");
     CopyIn(BinFile(L"launcher_standin.exe"), launcherPath);

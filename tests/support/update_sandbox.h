@@ -22,7 +22,9 @@ using testing_support::StartRecord;
 
 class UpdateSandbox {
 public:
-    UpdateSandbox();
+    // `program` is the built program copied in as program\Update.exe
+    // (UpdateSigned.exe for the signed-update tests).
+    explicit UpdateSandbox(const std::wstring& program = L"Update.exe");
     ~UpdateSandbox();  // ends client stand-ins that are still running
 
     // The six update-mode arguments for this sandbox: a manifest address that

@@ -5,7 +5,20 @@
 SOURCE is the folder of the client version, VERSION its release number,
 BASE_URL the [update] url the updater downloads from (ending with "/"), and
 OUT the folder that is published at BASE_URL. Only the Python standard
-library is used, so it runs on any publisher machine.
+library is used, so it runs on any publisher machine; signing also needs the
+openssl command (Debian package openssl).
+
+Signed releases (an updater built with the publisher's public key refuses
+every manifest that is not signed by one of its keys):
+
+    python3 tools/make_release --make-key-pair PREFIX
+        writes PREFIX.private.pem (owner-only; keep it off the build and
+        release machines' shared folders, never in version control) and
+        PREFIX.public.pem (give it to the build: VELISK_MANIFEST_PUBLIC_KEYS)
+    python3 tools/make_release SOURCE VERSION BASE_URL OUT --sign-key PREFIX.private.pem
+        signs ProgramConfig.zdb with ECDSA P-256 over SHA-256 (openssl) and
+        adds the 64-byte r||s signature as ProgramConfig.zdb.sig to the
+        manifest archive
 """
 
 import argparse
@@ -16,6 +29,7 @@ sys.dont_write_bytecode = True  # leave no caches in the folder the tool is run 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 from release import ReleaseError, make_release  # noqa: E402
+from signing import SigningError, make_key_pair  # noqa: E402
 
 
 def _setting(text):
@@ -30,11 +44,17 @@ def _setting(text):
 
 
 def main(argv=None):
-    parser = argparse.ArgumentParser(prog="make_release", description=__doc__.split("\n")[0])
-    parser.add_argument("source", help="folder holding the client version")
-    parser.add_argument("version", type=int, help="release number")
-    parser.add_argument("base_url", help="download base, the [update] url (ends with '/')")
-    parser.add_argument("out", help="folder published at the download base")
+    parser = argparse.ArgumentParser(prog="make_release", description=__doc__.split("\n")[0],
+                                     epilog=__doc__.split("\n\n", 3)[3],
+                                     formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("source", nargs="?", help="folder holding the client version")
+    parser.add_argument("version", nargs="?", type=int, help="release number")
+    parser.add_argument("base_url", nargs="?", help="download base, the [update] url (ends with '/')")
+    parser.add_argument("out", nargs="?", help="folder published at the download base")
+    parser.add_argument("--sign-key", metavar="PRIVATE.pem",
+                        help="sign the manifest with this ECDSA P-256 private key (PEM, openssl)")
+    parser.add_argument("--make-key-pair", metavar="PREFIX",
+                        help="only write a new key pair PREFIX.private.pem and PREFIX.public.pem")
     parser.add_argument("--version-name", help="[update] versionName (default v<VERSION>)")
     parser.add_argument("--ini", help="version.ini template (default SOURCE/version.ini if present)")
     parser.add_argument("--notes", help="UTF-8 file with the release notes ([updateInfo])")
@@ -46,12 +66,22 @@ def main(argv=None):
                         metavar="PATTERN", help="leave out names matching PATTERN (repeatable)")
     parser.add_argument("--force", action="store_true", help="replace OUT/VERSION if it exists")
     args = parser.parse_args(argv)
+    if args.make_key_pair:
+        try:
+            for path in make_key_pair(args.make_key_pair):
+                print("wrote %s" % path)
+        except (SigningError, OSError) as error:
+            print("make_release: %s" % error, file=sys.stderr)
+            return 1
+        return 0
+    if args.out is None:
+        parser.error("SOURCE, VERSION, BASE_URL and OUT are needed to publish a release")
     try:
         make_release(args.source, args.version, args.base_url, args.out,
                      version_name=args.version_name, ini_template=args.ini, notes=args.notes,
                      settings=args.settings, servers=args.servers, excludes=args.excludes,
-                     force=args.force)
-    except (ReleaseError, OSError, ValueError) as error:
+                     force=args.force, sign_key=args.sign_key)
+    except (ReleaseError, SigningError, OSError, ValueError) as error:
         print("make_release: %s" % error, file=sys.stderr)
         return 1
     return 0

@@ -16,6 +16,7 @@ import tempfile
 import archives
 import digests
 import manifest
+import signing
 from version_ini import VersionIni
 
 MANIFEST_ARCHIVE = manifest.MANIFEST_NAME + ".zip"
@@ -98,8 +99,11 @@ def build_ini(template_path, version, base_url, version_name, notes_path, settin
 
 
 def make_release(source, version, base_url, out, *, version_name=None, ini_template=None,
-                 notes=None, settings=(), servers=(), excludes=(), force=False, log=print):
-    """Writes the release tree; returns a dict of what was written."""
+                 notes=None, settings=(), servers=(), excludes=(), force=False, sign_key=None,
+                 log=print):
+    """Writes the release tree; returns a dict of what was written. With
+    `sign_key` (a P-256 private key in PEM) the manifest archive also holds
+    ProgramConfig.zdb.sig, the signature of the manifest's exact bytes."""
     if not os.path.isdir(source):
         raise ReleaseError("no client folder at %s" % source)
     if not 0 <= version <= 0x7FFFFFFF:
@@ -109,6 +113,8 @@ def make_release(source, version, base_url, out, *, version_name=None, ini_templ
     if len(base_url) > MAX_URL_CHARS:
         raise ReleaseError("the download base URL is longer than %d characters" % MAX_URL_CHARS)
 
+    if sign_key:
+        signing.check_private_key(sign_key)  # before anything is written
     names = _relative_names(source, excludes)
     if not names:
         raise ReleaseError("the client folder holds no files to publish")
@@ -139,9 +145,10 @@ def make_release(source, version, base_url, out, *, version_name=None, ini_templ
     with tempfile.TemporaryDirectory() as scratch:
         database = os.path.join(scratch, manifest.MANIFEST_NAME)
         manifest.write_manifest(database, rows, list(servers) or [base_url], version)
+        signature = signing.sign_file(database, sign_key) if sign_key else None
         manifest_archive = os.path.join(release_dir, MANIFEST_ARCHIVE)
-        archives.write_file_archive(database, manifest_archive)
-    log("wrote %s" % manifest_archive)
+        archives.write_manifest_archive(database, signature, manifest_archive)
+    log("wrote %s (%s)" % (manifest_archive, "signed" if sign_key else "not signed"))
 
     ini_path = os.path.join(release_dir, INI_NAME)
     template = ini_template if ini_template is not None else os.path.join(source, INI_NAME)
@@ -157,4 +164,5 @@ def make_release(source, version, base_url, out, *, version_name=None, ini_templ
     log("manifest archive URL: %s" % manifest_url)
     log("version.ini URL: %s%d/%s" % (base_url, version, INI_NAME))
     return {"release_dir": release_dir, "files": rows, "manifest_archive": manifest_archive,
-            "manifest_url": manifest_url, "ini": ini_path, "warnings": warnings}
+            "manifest_url": manifest_url, "ini": ini_path, "warnings": warnings,
+            "signed": bool(sign_key)}

@@ -11,6 +11,8 @@
 
 #include "diag/text_format.h"
 #include "engine/database_checker.h"
+#include "engine/manifest_authentication.h"
+#include "engine/manifest_keys.h"
 #include "engine/manifest_names.h"
 #include "engine/sdk_updater.h"
 #include "engine/updater_log.h"
@@ -252,7 +254,22 @@ bool SDKUpdater::UpdateDatabaseFile(const wchar_t* databaseUrl) {
     request.cancel = &SDKUpdater::IsCancelled;
     request.userData = &target;
     if (!DownloadSecureFirst(request)) return false;
-    return ExtractZip(m_downloadDir, localPath);
+    const std::span<const ManifestPublicKey> keys = TrustedManifestKeys();
+    if (keys.empty()) return ExtractZip(m_downloadDir, localPath);  // no key built in: nothing is checked
+
+    // With keys, the archive may hold only the manifest and its signature,
+    // and neither may be left over from an earlier run.
+    const std::wstring signaturePath = m_newDatabasePath + kManifestSignatureSuffix;
+    boost::system::error_code ignored;
+    fs::remove(fs::path(m_newDatabasePath), ignored);
+    fs::remove(fs::path(signaturePath), ignored);
+    const std::wstring manifestName = fs::path(m_newDatabasePath).filename().wstring();
+    if (!ExtractNamedFiles(m_downloadDir, localPath, {manifestName, manifestName + kManifestSignatureSuffix})) {
+        UPDATER_LOG(ERROR) << "manifest refused: archive not unpacked "
+                              "(it may hold only the manifest and its signature)";
+        return false;
+    }
+    return AuthenticateManifest(m_newDatabasePath, m_installDir + L"version.ini", keys);
 }
 
 void SDKUpdater::EnsureAlgorithm() {
@@ -389,9 +406,13 @@ bool SDKUpdater::DownloadFile(const std::wstring& url, const std::wstring& targe
     return DownloadSecureFirst(request);
 }
 
+// The archive must hold the file under its bare name and nothing else, so
+// that it can never overwrite another file of the download folder (a file
+// verified earlier, or the open manifest).
 bool SDKUpdater::UnzipDownloadFile(const std::wstring& name) {
-    const std::wstring folder = fs::path(m_downloadDir + name).parent_path().wstring();
-    return ExtractZip(folder, m_downloadDir + name + L".zip");
+    const fs::path file(m_downloadDir + name);
+    return ExtractNamedFiles(file.parent_path().wstring(), m_downloadDir + name + L".zip",
+                             {file.filename().wstring()});
 }
 
 int SDKUpdater::IsCancelled(void* userData) {

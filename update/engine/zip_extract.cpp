@@ -10,6 +10,8 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <set>
+#include <vector>
 
 #include "engine/zip_wide_io.h"
 
@@ -109,19 +111,45 @@ bool CopyEntryData(unzFile archive, FILE* target, uint64_t size) {
     return true;
 }
 
-// Unpacks the entry the archive stands on into `dest` (ends with a separator).
-bool ExtractCurrentEntry(unzFile archive, const std::wstring& dest) {
-    unz_file_info64 info{};
+// The entry name the archive stands on, widened byte by byte; nothing when
+// it cannot be read or is longer than 255 bytes.
+bool CurrentEntryName(unzFile archive, std::wstring& name, unz_file_info64& info) {
     if (unzGetCurrentFileInfo64(archive, &info, nullptr, 0, nullptr, 0, nullptr, 0) != UNZ_OK) return false;
-    if (info.size_filename >= kEntryNameBytes) return false;  // would be cut to a different name
+    if (info.size_filename >= kEntryNameBytes) return false;
     char rawName[kEntryNameBytes] = {};
     if (unzGetCurrentFileInfo64(archive, &info, rawName, sizeof(rawName), nullptr, 0, nullptr, 0) != UNZ_OK) {
         return false;
     }
-    const std::string name(rawName);
-    if (!IsRelativeInsideName(name)) return false;
-    std::wstring path = dest;
-    for (const char c : name) path += static_cast<wchar_t>(static_cast<unsigned char>(c));
+    name.clear();
+    for (const char* c = rawName; *c != '\0'; ++c) name += static_cast<wchar_t>(static_cast<unsigned char>(*c));
+    return true;
+}
+
+// True when every entry of the archive's directory is a file entry named in
+// `allowed`, no name comes twice, and the directory reads to its end. Reads
+// the directory only; the archive is left on its first entry.
+bool HoldsOnlyNamedFiles(unzFile archive, const std::vector<std::wstring>& allowed) {
+    std::set<std::wstring> seen;
+    int step = unzGoToFirstFile(archive);
+    for (; step == UNZ_OK; step = unzGoToNextFile(archive)) {
+        std::wstring name;
+        unz_file_info64 info{};
+        if (!CurrentEntryName(archive, name, info)) return false;
+        if (info.external_fa == kFolderAttributes) return false;
+        bool named = false;
+        for (const std::wstring& candidate : allowed) named = named || candidate == name;
+        if (!named || !seen.insert(name).second) return false;
+    }
+    return step == UNZ_END_OF_LIST_OF_FILE && !seen.empty();
+}
+
+// Unpacks the entry the archive stands on into `dest` (ends with a separator).
+bool ExtractCurrentEntry(unzFile archive, const std::wstring& dest) {
+    unz_file_info64 info{};
+    std::wstring name;
+    if (!CurrentEntryName(archive, name, info)) return false;  // longer names would be cut to others
+    if (!IsRelativeInsideName(std::string(name.begin(), name.end()))) return false;
+    const std::wstring path = dest + name;
     if (!ResolvesInside(dest, path)) return false;
 
     if (info.external_fa == kFolderAttributes) return ::CreateDirectoryW(path.c_str(), nullptr) != 0;
@@ -134,14 +162,15 @@ bool ExtractCurrentEntry(unzFile archive, const std::wstring& dest) {
     return CopyEntryData(archive, target.get(), info.uncompressed_size);
 }
 
-}  // namespace
-
-bool ExtractZip(const std::wstring& folder, const std::wstring& archivePath) {
+// Unpacks every entry; with `allowed` set, only an archive that holds
+// nothing but those names (checked before anything is written).
+bool Extract(const std::wstring& folder, const std::wstring& archivePath, const std::vector<std::wstring>* allowed) {
     if (folder.empty()) return false;  // would otherwise mean the root of the current drive
     zlib_filefunc_def functions;
     FillWideFileFunctions(&functions);
     UniqueArchive archive(unzOpen2(reinterpret_cast<const char*>(archivePath.c_str()), &functions));
     if (!archive) return false;
+    if (allowed != nullptr && !HoldsOnlyNamedFiles(archive.get(), *allowed)) return false;
 
     std::wstring dest = folder;
     if (dest.back() != L'\\' && dest.back() != L'/') dest += L'\\';
@@ -154,4 +183,15 @@ bool ExtractZip(const std::wstring& folder, const std::wstring& archivePath) {
     }
     // A directory that breaks off part-way must not pass for a shorter archive.
     return result && step == UNZ_END_OF_LIST_OF_FILE;
+}
+
+}  // namespace
+
+bool ExtractZip(const std::wstring& folder, const std::wstring& archivePath) {
+    return Extract(folder, archivePath, nullptr);
+}
+
+bool ExtractNamedFiles(const std::wstring& folder, const std::wstring& archivePath,
+                       const std::vector<std::wstring>& allowedNames) {
+    return Extract(folder, archivePath, &allowedNames);
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 // Unpacks every entry of the zip archive at `archivePath` into `folder`
 // (a separator is added when it does not end with one). Entries are handled
@@ -18,3 +19,11 @@
 // An archive that cannot be opened, has no entries or whose directory
 // breaks off part-way gives false. Entry names are taken as ASCII.
 bool ExtractZip(const std::wstring& folder, const std::wstring& archivePath);
+
+// Like ExtractZip, for an archive that must hold only the files it is made
+// for: every entry must be a file entry whose name is exactly one of
+// `allowedNames` (bare names, compared with case), none twice, and at least
+// one entry. Any other entry (another name, a folder, a name with a path
+// that climbs out) makes it return false before anything is written.
+bool ExtractNamedFiles(const std::wstring& folder, const std::wstring& archivePath,
+                       const std::vector<std::wstring>& allowedNames);

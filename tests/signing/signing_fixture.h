@@ -1,0 +1,15 @@
+// Files of the signed-update tests, made at build time by
+// make_signed_fixture.py with the test keys of this build tree.
+#pragma once
+
+#include <string>
+
+namespace signing_testing {
+
+// Wine path of a part of the signing fixture, e.g. L"manifests/first.zip".
+std::wstring SigningFixture(const std::wstring& part);
+
+// Wine path of a file of the test key folder, e.g. L"first.public.pem".
+std::wstring TestKeyFile(const std::wstring& name);
+
+}  // namespace signing_testing
