@@ -1,0 +1,85 @@
+// Implementation of file_copy.h. The common cases are answered with one
+// attribute query; anything unusual is handed to Boost.Filesystem, so the
+// results and the errors thrown stay those of Boost's own calls.
+#include "engine/file_copy.h"
+
+#include <windows.h>
+
+#include <boost/filesystem.hpp>
+#include <boost/system/error_code.hpp>
+
+#include "velisk/handles.h"
+
+namespace fs = boost::filesystem;
+
+namespace {
+
+constexpr DWORD kCopyBufferBytes = 1u << 20;
+
+// The attributes a copy takes over from its source (as CopyFile does);
+// compression and encryption cannot be set at creation.
+constexpr DWORD kCopiedAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                                    FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+
+// One buffer for the life of the process: the install copy runs on the
+// engine's worker thread, one file at a time.
+unsigned char g_copyBuffer[kCopyBufferBytes];
+
+bool Present(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+[[noreturn]] void ThrowCopyError(DWORD error, const std::wstring& source, const std::wstring& destination) {
+    throw fs::filesystem_error("boost::filesystem::copy_file", fs::path(source), fs::path(destination),
+                               boost::system::error_code(static_cast<int>(error), boost::system::system_category()));
+}
+
+// Copies every byte from `in` to `out`; returns 0 or the system error.
+DWORD CopyContents(HANDLE in, HANDLE out) {
+    for (;;) {
+        DWORD got = 0;
+        if (!::ReadFile(in, g_copyBuffer, kCopyBufferBytes, &got, nullptr)) return ::GetLastError();
+        if (got == 0) return 0;
+        DWORD written = 0;
+        if (!::WriteFile(out, g_copyBuffer, got, &written, nullptr)) return ::GetLastError();
+        if (written != got) return ERROR_WRITE_FAULT;
+    }
+}
+
+}  // namespace
+
+bool PathExistsForCopy(const std::wstring& path) {
+    // Boost answers (or throws for) everything but a plain hit.
+    return Present(path) || fs::exists(fs::path(path));
+}
+
+void CreateParentFolders(const std::wstring& path) {
+    const fs::path parent = fs::path(path).parent_path();
+    if (parent.empty() || Present(parent.wstring())) return;
+    if (!fs::exists(parent)) fs::create_directories(parent);
+}
+
+void CopyFileOver(const std::wstring& source, const std::wstring& destination) {
+    velisk::UniqueFileHandle in(::CreateFileW(source.c_str(), GENERIC_READ,
+                                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                              OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    BY_HANDLE_FILE_INFORMATION info = {};
+    if (!in || !::GetFileInformationByHandle(in.get(), &info)) ThrowCopyError(::GetLastError(), source, destination);
+
+    // No sharing for the destination: while the source is open, a name that
+    // leads to the same file cannot be opened, so it is never truncated.
+    const DWORD attributes = info.dwFileAttributes & kCopiedAttributes;
+    velisk::UniqueFileHandle out(::CreateFileW(destination.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                               (attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL) |
+                                                   FILE_FLAG_SEQUENTIAL_SCAN,
+                                               nullptr));
+    if (!out) ThrowCopyError(::GetLastError(), source, destination);
+
+    DWORD error = CopyContents(in.get(), out.get());
+    if (error == 0) ::SetFileTime(out.get(), nullptr, nullptr, &info.ftLastWriteTime);  // kept as CopyFile keeps it
+    if (!::CloseHandle(out.release()) && error == 0) error = ::GetLastError();
+    if (error != 0) {
+        // An incomplete copy is worse than none.
+        ::SetFileAttributesW(destination.c_str(), FILE_ATTRIBUTE_NORMAL);
+        ::DeleteFileW(destination.c_str());
+        ThrowCopyError(error, source, destination);
+    }
+}
