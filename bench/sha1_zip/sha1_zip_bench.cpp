@@ -1,5 +1,6 @@
 // Times the engine's file readers over a list of files (one Windows path per
-// line, UTF-8) and prints "seconds=<wall> cpu=<user+kernel> bytes=<n> failures=<k>":
+// line, UTF-8) and prints "seconds=<wall> cpu=<user+kernel> bytes=<n> failures=<k>"
+// (log lines off, as in a quiet run):
 //
 //   sha1_zip_bench hash    LIST          CalFileSHA1 over every file
 //   sha1_zip_bench memhash LIST          Boost's SHA-1 over the same bytes, read
@@ -8,6 +9,8 @@
 //                                        CalFileSHA1 uses (its bound)
 //   sha1_zip_bench unzip   LIST DEST     ExtractZip of every archive into DEST
 #include <windows.h>
+
+#include <glog/logging.h>
 
 #include <cstdio>
 #include <string>
@@ -161,6 +164,12 @@ int Unzip(const std::vector<std::wstring>& archives, const std::wstring& dest) {
 }  // namespace
 
 int main() {
+    // Log lines are off, as in a quiet run (and as in the pipeline benchmark).
+    google::InitGoogleLogging("sha1_zip_bench");
+    FLAGS_minloglevel = google::GLOG_FATAL;
+    for (int severity = google::GLOG_INFO; severity <= google::GLOG_FATAL; ++severity) {
+        google::SetLogDestination(severity, "");
+    }
     const velisk::ArgumentList args(::GetCommandLineW());
     const std::wstring mode = args[1];
     const std::vector<std::wstring> paths = ReadList(args[2]);

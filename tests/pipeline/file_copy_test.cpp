@@ -17,7 +17,6 @@
 namespace {
 
 using testing_support::DirExists;
-using testing_support::FileExists;
 using testing_support::LogCapture;
 using testing_support::ReadBytes;
 using testing_support::ScratchDir;
@@ -131,7 +130,15 @@ TEST(CopyFileWithDirs, KeepsTheSourcesLastWriteTimeAndAttributes) {
     ASSERT_EQ(engine.CopyFileWithDirs(source, destination), SDKUpdater::kCopied);
     EXPECT_EQ(LastWriteTime(destination), past);
     EXPECT_NE(::GetFileAttributesW(destination.c_str()) & FILE_ATTRIBUTE_HIDDEN, 0u);
-    EXPECT_TRUE(FileExists(destination));
+
+    // Over an existing file: the source's attributes replace the old ones.
+    const std::wstring plain = dir / L"plain.txt";
+    ASSERT_TRUE(WriteBytes(plain, "plain contents"));
+    ASSERT_EQ(engine.CopyFileWithDirs(plain, destination), SDKUpdater::kCopied);
+    EXPECT_EQ(ReadBytes(destination), "plain contents");
+    EXPECT_EQ(::GetFileAttributesW(destination.c_str()) & FILE_ATTRIBUTE_HIDDEN, 0u);
+    EXPECT_NE(LastWriteTime(destination), past);
+    EXPECT_EQ(LastWriteTime(destination), LastWriteTime(plain));
 }
 
 }  // namespace

@@ -65,16 +65,28 @@ void CopyFileOver(const std::wstring& source, const std::wstring& destination) {
     if (!in || !::GetFileInformationByHandle(in.get(), &info)) ThrowCopyError(::GetLastError(), source, destination);
 
     // No sharing for the destination: while the source is open, a name that
-    // leads to the same file cannot be opened, so it is never truncated.
+    // leads to the same file cannot be opened, so it is never cut short. An
+    // existing destination is written over in place and then cut to length:
+    // truncating it first makes the file system free and allocate every
+    // block again, which costs more than the copy itself.
     const DWORD attributes = info.dwFileAttributes & kCopiedAttributes;
-    velisk::UniqueFileHandle out(::CreateFileW(destination.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                               (attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL) |
-                                                   FILE_FLAG_SEQUENTIAL_SCAN,
-                                               nullptr));
+    const DWORD createAttributes = attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL;
+    velisk::UniqueFileHandle out(::CreateFileW(destination.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                                               createAttributes | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!out) ThrowCopyError(::GetLastError(), source, destination);
+    const bool replaced = ::GetLastError() == ERROR_ALREADY_EXISTS;
 
     DWORD error = CopyContents(in.get(), out.get());
-    if (error == 0) ::SetFileTime(out.get(), nullptr, nullptr, &info.ftLastWriteTime);  // kept as CopyFile keeps it
+    if (error == 0 && !::SetEndOfFile(out.get())) error = ::GetLastError();
+    if (error == 0) {
+        // The source's last-write time, and for a replaced file the source's
+        // attributes (a new file got them at creation), as CopyFile keeps them.
+        FILE_BASIC_INFO basic = {};
+        basic.LastWriteTime.LowPart = info.ftLastWriteTime.dwLowDateTime;
+        basic.LastWriteTime.HighPart = static_cast<LONG>(info.ftLastWriteTime.dwHighDateTime);
+        basic.FileAttributes = replaced ? createAttributes : 0;  // 0 leaves them as they are
+        ::SetFileInformationByHandle(out.get(), FileBasicInfo, &basic, sizeof(basic));
+    }
     if (!::CloseHandle(out.release()) && error == 0) error = ::GetLastError();
     if (error != 0) {
         // An incomplete copy is worse than none.

@@ -17,6 +17,8 @@ void CreateParentFolders(const std::wstring& path);
 // Copies the contents of `source` to `destination`, creating it or replacing
 // what is there, with the source's attributes and last-write time (what the
 // system's CopyFile keeps). A destination that is the source under another
-// name is refused (sharing violation), never truncated. When writing fails
-// part way, the incomplete destination is deleted before the error is thrown.
+// name is refused (sharing violation), never truncated. An existing
+// destination is written over in place and cut to the source's length. When
+// writing fails part way, the incomplete destination is deleted before the
+// error is thrown.
 void CopyFileOver(const std::wstring& source, const std::wstring& destination);
