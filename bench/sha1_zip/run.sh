@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Benchmark of the engine's file readers against the native tools, in one run:
 #   CalFileSHA1 (under Wine)           vs sha1sum
-#   Boost SHA-1 from memory (Wine)     vs sha1sum   (hashing without reading)
+#   CNG SHA-1 from memory (Wine)       vs sha1sum   (CalFileSHA1's hasher without reading)
+#   Boost SHA-1 from memory (Wine)     vs sha1sum   (the fallback hasher)
+#   openssl speed -evp sha1            (the CPU's SHA instructions: the machine's limit)
 #   ExtractZip (under Wine)            vs unzip     (the same archives)
 # The data (files of mixed sizes, archives made by tools/make_release) lives
 # under --work, never in the repository. Every timing is the best of --repeat
@@ -28,7 +30,7 @@ while (( $# )); do
         *) echo "unknown option $1" >&2; exit 2;;
     esac
 done
-for tool in sha1sum unzip python3; do
+for tool in sha1sum unzip python3 openssl; do
     command -v $tool >/dev/null || { echo "missing $tool" >&2; exit 2; }
 done
 BENCH_EXE=$BUILD/bin/sha1_zip_bench.exe
@@ -95,6 +97,14 @@ export WORK
 read -r W_SHA1SUM C_SHA1SUM < <(best_native xargs -a "$WORK/files.txt" -d '\n' sha1sum)
 read -r W_CALSHA1 C_CALSHA1 < <(best_wine hash "$WORK/files.win.txt")
 read -r W_MEMHASH C_MEMHASH < <(best_wine memhash "$WORK/files.win.txt")
+read -r W_CNGMEM C_CNGMEM < <(best_wine cngmem "$WORK/files.win.txt")
+# openssl's own rate over 4 MiB blocks (bytes per second), best of REPEAT runs.
+OPENSSL_RATE=0
+for _ in $(seq "$REPEAT"); do
+    rate=$(openssl speed -mr -seconds 2 -bytes 4194304 -evp sha1 2>/dev/null | awk -F: '/^\+F:/ {print $4}')
+    if less "$OPENSSL_RATE" "$rate"; then OPENSSL_RATE=$rate; fi
+done
+W_OPENSSL=$(calc "$DATA_BYTES / $OPENSSL_RATE")
 read -r W_UNZIP C_UNZIP < <(best_native bash -c native_unzip)
 read -r W_EXTRACT C_EXTRACT < <(best_wine unzip "$WORK/archives.win.txt" "$WORK/out.wine")
 # Both extractions must have produced the same files.
@@ -116,7 +126,12 @@ printf "| %-28s | %10s | %10s | %8s | %-7s | %10s | %10s | %6s | %6s |\n" \
     "ours" "wall" "cpu" "MiB/s" "native" "wall" "cpu" "wall x" "cpu x"
 echo "|------------------------------|------------|------------|----------|---------|------------|------------|--------|--------|"
 row "CalFileSHA1, every file" "$W_CALSHA1" "$C_CALSHA1" sha1sum "$W_SHA1SUM" "$C_SHA1SUM"
+row "CNG SHA-1, from memory" "$W_CNGMEM" "$C_CNGMEM" sha1sum "$W_SHA1SUM" "$C_SHA1SUM"
 row "Boost SHA-1, from memory" "$W_MEMHASH" "$C_MEMHASH" sha1sum "$W_SHA1SUM" "$C_SHA1SUM"
+row "openssl speed -evp sha1" "$W_OPENSSL" "$W_OPENSSL" sha1sum "$W_SHA1SUM" "$C_SHA1SUM"
 row "ExtractZip, every archive" "$W_EXTRACT" "$C_EXTRACT" unzip "$W_UNZIP" "$C_UNZIP"
 echo
-echo "reading share of CalFileSHA1 (1 - memory / file, CPU): $(calc "100 * ($C_CALSHA1 - $C_MEMHASH) / $C_CALSHA1")%"
+echo "openssl speed: its rate over 4 MiB blocks applied to the data (one core, no reading; wall = cpu)"
+echo "CalFileSHA1 speed / CNG from memory: wall $(calc "$W_CNGMEM / $W_CALSHA1"), cpu $(calc "$C_CNGMEM / $C_CALSHA1")"
+echo "reading share of CalFileSHA1 (1 - memory / file, CPU): $(calc "100 * ($C_CALSHA1 - $C_CNGMEM) / $C_CALSHA1")%"
+echo "load average at the end: $(cut -d' ' -f1-3 /proc/loadavg)"

@@ -3,80 +3,98 @@
 // people searching the update logs look for.
 #include "engine/file_sha1.h"
 
-#include <share.h>
+#include <windows.h>
 
 #include <boost/filesystem.hpp>
 #include <boost/system/error_code.hpp>
-#include <boost/uuid/detail/sha1.hpp>
 #include <glog/logging.h>
 
 #include <cstdint>
-#include <cstdio>
-#include <memory>
+#include <ios>
 
 #include "diag/text_format.h"
+#include "engine/file_block_reader.h"
+#include "engine/sha1_hasher.h"
+#include "velisk/handles.h"
 
 namespace {
 
-constexpr size_t kReadBlockBytes = 4194304;  // 4 MiB per read
-
-// One read buffer for the life of the process, shared by every call.
-unsigned char g_readBuffer[kReadBlockBytes];
-
-struct StdioCloser {
-    void operator()(FILE* file) const { std::fclose(file); }
+// What a file-system query at the path found.
+struct PathFacts {
+    bool exists = false;
+    uint64_t size = 0;
 };
-using UniqueStdioFile = std::unique_ptr<FILE, StdioCloser>;
 
-void StoreDigest(const boost::uuids::detail::sha1::digest_type& words, unsigned char* digest) {
-    for (int w = 0; w < 5; ++w) {
-        const uint32_t word = words[w];
-        for (int b = 0; b < 4; ++b) digest[w * 4 + b] = static_cast<unsigned char>(word >> (8 * b));
+// Existence and size in one query. A folder fails the size query the way
+// boost::filesystem::file_size does (by throwing its filesystem_error); a
+// link or other reparse point is measured through Boost, which follows it.
+PathFacts QueryPath(const std::wstring& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data = {};
+    if (!::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return {};
+    if ((data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0) {
+        const boost::filesystem::path fsPath(path);
+        boost::system::error_code ec;
+        if (!boost::filesystem::exists(fsPath, ec)) return {};
+        return PathFacts{true, boost::filesystem::file_size(fsPath)};  // throws for a folder
     }
+    return PathFacts{true, (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow};
+}
+
+enum class HashResult { kDone, kShortRead, kHasherFailed };
+
+// Hashes the first `size` bytes of `file` from its current position.
+HashResult HashOpenFile(HANDLE file, uint64_t size, Sha1Hasher& hasher, unsigned char* digest) {
+    if (!hasher.Begin()) return HashResult::kHasherFailed;
+    FileBlockReader reader(file, size);
+    uint64_t done = 0;
+    while (done < size) {
+        const FileBlock block = reader.Next();
+        if (block.got < kFileReadBlockBytes && done + block.got != size) {
+            LOG(INFO) << "data_len=" << kFileReadBlockBytes << " read_size=" << block.got
+                      << " len_read+read_size" << done + block.got << "  file_size" << size;
+            return HashResult::kShortRead;
+        }
+        done += block.got;
+        if (!hasher.Add(block.data, block.got)) return HashResult::kHasherFailed;
+    }
+    return hasher.Finish(digest) ? HashResult::kDone : HashResult::kHasherFailed;
 }
 
 }  // namespace
 
 bool CalFileSHA1(const std::wstring& path, unsigned char* digest) {
     LOG(INFO) << "CalFileSHA1:" << WideToUtf8Log(path);
-    const boost::filesystem::path fsPath(path);
-    boost::system::error_code ec;
-    if (!boost::filesystem::exists(fsPath, ec)) {
+    const PathFacts facts = QueryPath(path);
+    if (!facts.exists) {
         LOG(INFO) << "no exists";
         return false;
     }
-    const uint64_t size = boost::filesystem::file_size(fsPath);  // throws for a folder
-    if (size == 0) {
+    if (facts.size == 0) {
         LOG(INFO) << "0 == size";
         return false;
     }
-    UniqueStdioFile file(::_wfsopen(path.c_str(), L"rb", _SH_DENYNO));
+    // Shared with other readers and writers, like a C runtime open without a
+    // sharing restriction; the reads go front to back.
+    velisk::UniqueFileHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                                nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!file) {
         LOG(INFO) << "fp == NULL";
         return false;
     }
 
-    boost::uuids::detail::sha1 hasher;
-    hasher.reset();
-    uint64_t done = 0;
-    while (done < size) {
-        // Never ask for more than the size taken above, so a file that grows
-        // meanwhile is hashed over exactly its first `size` bytes.
-        const size_t wanted =
-            size - done < kReadBlockBytes ? static_cast<size_t>(size - done) : kReadBlockBytes;
-        const size_t got = std::fread(g_readBuffer, 1, wanted, file.get());
-        if (got < wanted) {
-            LOG(INFO) << "data_len=" << kReadBlockBytes << " read_size=" << got
-                      << " len_read+read_size" << done + got << "  file_size" << size;
-            return false;
-        }
-        done += got;
-        hasher.process_bytes(g_readBuffer, got);
+    unsigned char computed[kFileDigestBytes];
+    HashResult result = HashOpenFile(file.get(), facts.size, FileDigestHasher(), computed);
+    if (result == HashResult::kHasherFailed) {
+        // CNG failed half way: the rest of the run hashes with Boost, this
+        // file again from its start.
+        LOG(WARNING) << "CNG SHA-1 fail status=0x" << std::hex << FileDigestHasher().LastStatus();
+        FallBackToBoostSha1();
+        LARGE_INTEGER start = {};
+        result = ::SetFilePointerEx(file.get(), start, nullptr, FILE_BEGIN)
+                     ? HashOpenFile(file.get(), facts.size, FileDigestHasher(), computed)
+                     : HashResult::kShortRead;
     }
-    file.reset();
-
-    boost::uuids::detail::sha1::digest_type words;
-    hasher.get_digest(words);
-    StoreDigest(words, digest);
+    if (result != HashResult::kDone) return false;
+    for (size_t i = 0; i < kFileDigestBytes; ++i) digest[i] = computed[i];
     return true;
 }

@@ -15,5 +15,8 @@ constexpr size_t kFileDigestBytes = 20;
 // cannot be opened, or ends before the size taken at the start. A path that
 // names a folder throws boost::filesystem::filesystem_error from the size
 // query; callers that hash manifest names let it end their operation.
-// Not reentrant: all calls share one read buffer (engine worker thread only).
+// The digest comes from the platform's CNG SHA-1 (Boost's when CNG cannot be
+// opened or fails); the file is read in 4 MiB blocks, the next one while the
+// current one is hashed. Not reentrant: all calls share two read buffers and
+// one hasher (engine worker thread only).
 bool CalFileSHA1(const std::wstring& path, unsigned char* digest);

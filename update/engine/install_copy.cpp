@@ -11,6 +11,7 @@
 
 #include "diag/text_format.h"
 #include "engine/database_checker.h"
+#include "engine/file_copy.h"
 #include "engine/manifest_names.h"
 #include "engine/sdk_updater.h"
 #include "engine/updater_log.h"
@@ -53,11 +54,9 @@ struct LockedFileQuery {
 
 int SDKUpdater::CopyFileWithDirs(const std::wstring& source, const std::wstring& destination) {
     try {
-        if (!fs::exists(fs::path(source))) return kSourceMissing;
-        const fs::path target(destination);
-        const fs::path parent = target.parent_path();
-        if (!parent.empty() && !fs::exists(parent)) fs::create_directories(parent);
-        fs::copy_file(fs::path(source), target, fs::copy_options::overwrite_existing);
+        if (!PathExistsForCopy(source)) return kSourceMissing;
+        CreateParentFolders(destination);
+        CopyFileOver(source, destination);
         return kCopied;
     } catch (const std::exception& error) {
         UPDATER_LOG(ERROR) << error.what();
