@@ -179,9 +179,12 @@ def wait_until(predicate, seconds):
 
 
 class Wine:
-    def __init__(self, repo, build):
+    def __init__(self, repo, build, log_dir):
         self.command = [os.path.join(repo, "scripts", "wine-run.sh"), "--prefix=" + os.path.join(build, "wineprefix")]
         self.bin_dir = os.path.join(build, "bin")
+        # What Wine and the wrapper print for each program goes to
+        # LOG_DIR/wine-<program>.log, so a failed start can say why.
+        self.log_dir = log_dir
         self.env = dict(os.environ)
         self.env.setdefault("VELISK_DISPLAY", ":77")
         # Statistics would go to the maker's hosts; the demo keeps them local
@@ -190,16 +193,27 @@ class Wine:
         subprocess.run(["bash", os.path.join(repo, "scripts", "wine-cjk-font.sh"), os.path.join(build, "wineprefix")],
                        env=self.env, check=False)
 
+    def output_path(self, program):
+        return os.path.join(self.log_dir, "wine-%s.log" % os.path.basename(program))
+
     def start(self, program, *args):
-        return subprocess.Popen(self.command + [program] + list(args), env=self.env,
-                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        with open(self.output_path(program), "ab") as output:
+            return subprocess.Popen(self.command + [program] + list(args), env=self.env,
+                                    stdout=output, stderr=subprocess.STDOUT)
 
     def start_standin(self, exe, *args):
         """Starts a stand-in; returns its Windows process id once recorded,
-        and the Wine process that ends with it."""
+        and the Wine process that ends with it. When no start is recorded,
+        says whether the process ended (and how) or still runs, with what
+        Wine printed."""
         process = self.start(exe, *args)
-        if not wait_until(lambda: start_records(exe), 20):
-            raise RuntimeError("the stand-in %s did not start" % exe)
+        if not wait_until(lambda: start_records(exe) or process.poll() is not None, 20) or not start_records(exe):
+            code = process.poll()
+            state = "still runs" if code is None else "ended with exit code %d" % code
+            with open(self.output_path(exe), encoding="utf-8", errors="replace") as f:
+                said = f.read()[-2000:].strip() or "(nothing)"
+            raise RuntimeError("the stand-in %s did not record its start; its Wine process %s; Wine printed:\n%s"
+                               % (exe, state, said))
         return start_records(exe)[0][0], process
 
     def update(self, *args):
@@ -356,7 +370,7 @@ def main():
     screenshot = os.path.join(demo, "update-window.png")
     shot = False
     try:
-        wine = Wine(args.repo, args.build)
+        wine = Wine(args.repo, args.build, demo)
         _, related = wine.start_standin(os.path.join(services, RELATED), "--no-window")
         update_started = time.time()
         checked = []  # the signature line of the update run's log

@@ -17,6 +17,7 @@
 #include "diag/stat_server_client.h"
 #include "support/update_sandbox.h"
 #include "support/test_support.h"
+#include "velisk/version.h"
 
 namespace {
 
@@ -164,7 +165,7 @@ TEST(CrashReporter, InstallsWithTheFixedRecordAndAttachesTheLogFolder) {
     EXPECT_EQ(install_["cb"], install_["recordSize"]);
     EXPECT_EQ(install_["pszAppName"].asString(), "Velisk\xE5\xAE\xA2\xE6\x88\xB7\xE7\xAB\xAF\xE6\x9B\xB4\xE6\x96\xB0"
                                                  "\xE7\xA8\x8B\xE5\xBA\x8F");
-    EXPECT_EQ(install_["pszAppVersion"].asString(), "2.1.0.6");
+    EXPECT_EQ(install_["pszAppVersion"].asString(), VELISK_VERSION_STRING);
     EXPECT_EQ(install_["pszUrl"].asString(), WideToUtf8String(DefaultCrashReportUrl()));
     EXPECT_EQ(install_["dwFlags"].asUInt(), 0x103FFFu);
     EXPECT_EQ(install_["uMiniDumpType"].asUInt(), 0u);

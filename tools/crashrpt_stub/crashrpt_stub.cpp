@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <cwchar>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -133,10 +134,30 @@ void CollectAttachedFiles() {
     }
 }
 
+// Records where `address` lies as "<key>Module" (the module's file name) and
+// "<key>Offset" (its distance from the module's base), the form a symbol
+// lookup in the module's debug information needs whatever base it loaded at.
+void RecordLocation(Json::Value& entry, const std::string& key, const void* address) {
+    HMODULE module = nullptr;
+    if (address == nullptr ||
+        !::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                              static_cast<LPCWSTR>(address), &module)) {
+        return;
+    }
+    wchar_t path[MAX_PATH] = {};
+    ::GetModuleFileNameW(module, path, MAX_PATH);
+    const wchar_t* name = std::wcsrchr(path, L'\\');
+    entry[key + "Module"] = Utf8(name != nullptr ? name + 1 : path);
+    entry[key + "Offset"] = static_cast<Json::UInt64>(reinterpret_cast<const char*>(address) -
+                                                      reinterpret_cast<const char*>(module));
+}
+
 LONG WINAPI CrashFilter(EXCEPTION_POINTERS* pointers) {
     const DWORD code = pointers->ExceptionRecord->ExceptionCode;
     Json::Value entry = Call("crash");
     entry["code"] = static_cast<Json::UInt>(code);
+    RecordLocation(entry, "fault", pointers->ExceptionRecord->ExceptionAddress);
+    RecordLocation(entry, "callback", reinterpret_cast<const void*>(g_callback));
     Record(entry);
     const int first = CallCallback(kCrStagePrepare);
     if (first != kCrCallbackCancel) CollectAttachedFiles();

@@ -13,6 +13,7 @@
 #include "diag/crash_reporter.h"
 #include "diag/logging.h"
 #include "velisk/handles.h"
+#include "velisk/version.h"
 
 namespace {
 
@@ -70,7 +71,7 @@ BOOL CUpdateApp::InitInstance() {
     restartInfo.dialog = dialog.get();
 
     SetRestartOnCrashQuery([](const CUpdateDlg* d) { return d->restartOnCrash(); });
-    StartCrashReporter(L"Velisk客户端更新程序", L"2.1.0.6", &restartInfo);
+    StartCrashReporter(L"Velisk客户端更新程序", VELISK_VERSION_WSTRING, &restartInfo);
 
     if (dialog->InitFromCommandLine(commandLine)) {
         if (dialog->hidden()) {
