@@ -9,6 +9,7 @@
 #include "path_rules.h"
 #include "registry_values.h"
 #include "uninstaller_path.h"
+#include "velisk/com_guard.h"
 
 namespace pellix {
 
@@ -88,30 +89,25 @@ std::wstring NymCommand::AcceptedSelection(IShellItemArray* items) {
 IFACEMETHODIMP NymCommand::GetTitle(IShellItemArray* items, LPWSTR* title) {
     if (title == nullptr) return E_POINTER;
     *title = nullptr;
-    try {
+    const HRESULT hr = velisk::ComGuard([&] {
         m_selectedPath.clear();
         m_selectedPath = AcceptedSelection(items);
         if (m_selectedPath.empty()) return E_NOTIMPL;
         *title = CopyToTaskMemory(kTitle);
-        if (*title == nullptr) {
-            m_selectedPath.clear();
-            return E_OUTOFMEMORY;
-        }
-        return S_OK;
-    } catch (const std::bad_alloc&) {
-        m_selectedPath.clear();
-        return E_OUTOFMEMORY;
-    }
+        return *title != nullptr ? S_OK : E_OUTOFMEMORY;
+    });
+    // A failed title leaves nothing selected for a later Invoke.
+    if (FAILED(hr)) m_selectedPath.clear();
+    return hr;
 }
 
 IFACEMETHODIMP NymCommand::GetIcon(IShellItemArray*, LPWSTR* icon) {
     if (icon == nullptr) return E_POINTER;
     *icon = nullptr;
-    try {
+    return velisk::ComGuard([&] {
         *icon = CopyToTaskMemory(IconLocationFor(CurrentUninstallerPath()));
-    } catch (const std::bad_alloc&) {
-    }
-    return *icon != nullptr ? S_OK : E_FAIL;
+        return *icon != nullptr ? S_OK : E_OUTOFMEMORY;
+    });
 }
 
 IFACEMETHODIMP NymCommand::GetToolTip(IShellItemArray*, LPWSTR* tip) {
@@ -132,7 +128,7 @@ IFACEMETHODIMP NymCommand::GetState(IShellItemArray*, BOOL, EXPCMDSTATE* state) 
 }
 
 IFACEMETHODIMP NymCommand::Invoke(IShellItemArray*, IBindCtx*) {
-    try {
+    return velisk::ComGuard([&] {
         const std::wstring uninstaller = CurrentUninstallerPath();
         if (!PathExists(uninstaller)) return E_INVALIDARG;
         const std::wstring parameters = L"/from=rmenu11 /uninstall_path=\"" + m_selectedPath + L"\"";
@@ -140,9 +136,7 @@ IFACEMETHODIMP NymCommand::Invoke(IShellItemArray*, IBindCtx*) {
         // not passed on; the entry has nothing to show for it.
         ::ShellExecuteW(nullptr, L"", uninstaller.c_str(), parameters.c_str(), nullptr, SW_SHOWNORMAL);
         return S_OK;
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    }
+    });
 }
 
 IFACEMETHODIMP NymCommand::GetFlags(EXPCMDFLAGS* flags) {

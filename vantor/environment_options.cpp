@@ -3,6 +3,8 @@
 #include <cstring>
 #include <new>
 
+#include "velisk/com_guard.h"
+
 namespace vantor {
 
 namespace {
@@ -17,8 +19,10 @@ HRESULT CopyOut(const std::wstring& text, LPWSTR* value) {
 }
 
 HRESULT CopyIn(LPCWSTR value, std::wstring* text) {
-    *text = value != nullptr ? value : L"";
-    return S_OK;
+    return velisk::ComGuard([&] {
+        *text = value != nullptr ? value : L"";
+        return S_OK;
+    });
 }
 
 }  // namespace

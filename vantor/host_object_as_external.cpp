@@ -5,6 +5,7 @@
 
 #include "module_state.h"
 #include "script_arguments.h"
+#include "velisk/com_guard.h"
 
 namespace vantor {
 
@@ -77,79 +78,95 @@ HRESULT CHostObjectASExternal::LoadTypeInfo(ITypeInfo** info) {
 }
 
 HRESULT STDMETHODCALLTYPE CHostObjectASExternal::GetTypeInfo(UINT index, LCID, ITypeInfo** info) {
-    if (index != 0) return TYPE_E_ELEMENTNOTFOUND;
-    if (info == nullptr) return E_POINTER;
-    *info = nullptr;
-    return LoadTypeInfo(info);
+    return velisk::ComGuard([&]() -> HRESULT {
+        if (index != 0) return TYPE_E_ELEMENTNOTFOUND;
+        if (info == nullptr) return E_POINTER;
+        *info = nullptr;
+        return LoadTypeInfo(info);
+    });
 }
 
 HRESULT STDMETHODCALLTYPE CHostObjectASExternal::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID locale,
                                                                DISPID* ids) {
-    velisk::ComPtr<ITypeInfo> info;
-    const HRESULT hr = GetTypeInfo(0, locale, info.receive());
-    if (FAILED(hr)) {
-        TraceFailure(L"GetIDsOfNames: type information", hr);
-        return hr;
-    }
-    return info->GetIDsOfNames(names, count, ids);
+    return velisk::ComGuard([&]() -> HRESULT {
+        velisk::ComPtr<ITypeInfo> info;
+        const HRESULT hr = GetTypeInfo(0, locale, info.receive());
+        if (FAILED(hr)) {
+            TraceFailure(L"GetIDsOfNames: type information", hr);
+            return hr;
+        }
+        return info->GetIDsOfNames(names, count, ids);
+    });
 }
 
 HRESULT STDMETHODCALLTYPE CHostObjectASExternal::Invoke(DISPID id, REFIID, LCID locale, WORD flags,
                                                         DISPPARAMS* params, VARIANT* result, EXCEPINFO* exception,
                                                         UINT* argumentError) {
-    velisk::ComPtr<ITypeInfo> info;
-    const HRESULT hr = GetTypeInfo(0, locale, info.receive());
-    if (FAILED(hr)) {
-        TraceFailure(L"Invoke: type information", hr);
-        return hr;
-    }
-    return info->Invoke(static_cast<IHostObjectASExternal*>(this), id, flags, params, result, exception,
-                        argumentError);
+    return velisk::ComGuard([&]() -> HRESULT {
+        velisk::ComPtr<ITypeInfo> info;
+        const HRESULT hr = GetTypeInfo(0, locale, info.receive());
+        if (FAILED(hr)) {
+            TraceFailure(L"Invoke: type information", hr);
+            return hr;
+        }
+        return info->Invoke(static_cast<IHostObjectASExternal*>(this), id, flags, params, result, exception,
+                            argumentError);
+    });
 }
 
 HRESULT STDMETHODCALLTYPE CHostObjectASExternal::Execute(BSTR funcName, BSTR jsonParam, BSTR* jsonResult) {
-    if (jsonResult == nullptr) return E_POINTER;
-    *jsonResult = nullptr;
-    // A host function may close or reload the view, which lets go of this
-    // object; it must outlive the call.
-    const velisk::ComPtr<CHostObjectASExternal> keepAlive(this);
-    std::wstring answer;
-    HRESULT status = E_NOTIMPL;
+    return velisk::ComGuard([&]() -> HRESULT {
+        if (jsonResult == nullptr) return E_POINTER;
+        *jsonResult = nullptr;
+        // A host function may close or reload the view, which lets go of this
+        // object; it must outlive the call.
+        const velisk::ComPtr<CHostObjectASExternal> keepAlive(this);
+        std::wstring answer;
+        HRESULT status = E_NOTIMPL;
 
-    const std::wstring name = FromBstr(funcName);
-    auto found = m_hostFunctions.find(name);
-    if (found != m_hostFunctions.end()) {
-        std::vector<std::wstring> args;
-        const size_t length = jsonParam != nullptr ? ::SysStringLen(jsonParam) : 0;
-        if (!ConvertExecuteParameters(name, jsonParam, length, &args)) {
-            status = E_INVALIDARG;
-        } else {
-            status = S_OK;
-            std::vector<const wchar_t*> pointers;
-            for (const auto& arg : args) pointers.push_back(arg.c_str());
-            CefWebView::IHostFunction* function = found->second;
-            wchar_t* result = nullptr;
-            function->Call(name.c_str(), pointers.empty() ? nullptr : pointers.data(),
-                           static_cast<int>(pointers.size()), &result);
-            if (result != nullptr) {
-                answer = WrapExecuteAnswer(result);
-                // The function may have withdrawn itself during the call (and
-                // been released); only a function still entered is told.
-                auto still = m_hostFunctions.find(name);
-                if (still != m_hostFunctions.end() && still->second == function) function->FreeResult(result);
+        const std::wstring name = FromBstr(funcName);
+        auto found = m_hostFunctions.find(name);
+        if (found != m_hostFunctions.end()) {
+            std::vector<std::wstring> args;
+            const size_t length = jsonParam != nullptr ? ::SysStringLen(jsonParam) : 0;
+            if (!ConvertExecuteParameters(name, jsonParam, length, &args)) {
+                status = E_INVALIDARG;
+            } else {
+                status = S_OK;
+                std::vector<const wchar_t*> pointers;
+                for (const auto& arg : args) pointers.push_back(arg.c_str());
+                CefWebView::IHostFunction* function = found->second;
+                wchar_t* result = nullptr;
+                function->Call(name.c_str(), pointers.empty() ? nullptr : pointers.data(),
+                               static_cast<int>(pointers.size()), &result);
+                if (result != nullptr) {
+                    // The host's string goes back to it even when there is no
+                    // memory for the answer.
+                    const bool wrapped = velisk::GuardedCall<bool>(false, [&] {
+                        answer = WrapExecuteAnswer(result);
+                        return true;
+                    });
+                    // The function may have withdrawn itself during the call (and
+                    // been released); only a function still entered is told.
+                    auto still = m_hostFunctions.find(name);
+                    if (still != m_hostFunctions.end() && still->second == function) function->FreeResult(result);
+                    if (!wrapped) return E_OUTOFMEMORY;
+                }
             }
         }
-    }
-    *jsonResult = ::SysAllocStringLen(answer.data(), static_cast<UINT>(answer.size()));
-    if (*jsonResult == nullptr) return E_OUTOFMEMORY;
-    return status;
+        *jsonResult = ::SysAllocStringLen(answer.data(), static_cast<UINT>(answer.size()));
+        if (*jsonResult == nullptr) return E_OUTOFMEMORY;
+        return status;
+    });
 }
 
 HRESULT STDMETHODCALLTYPE CHostObjectASExternal::RegisterFunction(BSTR funcName, IDispatch* func) {
-    const std::wstring name = FromBstr(funcName);
-    m_pageFunctions.erase(name);
-    if (func != nullptr) m_pageFunctions.emplace(name, velisk::ComPtr<IDispatch>(func));
-    return S_OK;
+    return velisk::ComGuard([&]() -> HRESULT {
+        const std::wstring name = FromBstr(funcName);
+        m_pageFunctions.erase(name);
+        if (func != nullptr) m_pageFunctions.emplace(name, velisk::ComPtr<IDispatch>(func));
+        return S_OK;
+    });
 }
 
 void CHostObjectASExternal::SetHostFunction(const std::wstring& name, CefWebView::IHostFunction* function) {

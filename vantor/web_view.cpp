@@ -12,6 +12,7 @@
 #include "data_folder.h"
 #include "environment_options.h"
 #include "webview2_loader.h"
+#include "velisk/com_guard.h"
 
 namespace vantor {
 
@@ -51,7 +52,8 @@ public:
     HRESULT STDMETHODCALLTYPE Invoke(HRESULT status, Created* created) override {
         CWebView* view = std::exchange(m_view, nullptr);
         if (view == nullptr) return S_OK;  // a second Invoke is ignored
-        (view->*m_method)(m_generation, status, created);
+        // Settled whatever the step throws, so that a closed view still goes.
+        velisk::GuardedVoidCall([&] { (view->*m_method)(m_generation, status, created); });
         view->SettlePendingCallback();  // may destroy a closed view
         return S_OK;
     }
@@ -73,7 +75,7 @@ public:
     EventSink(CWebView* view, Method method) : m_view(view), m_method(method) {}
     HRESULT STDMETHODCALLTYPE Invoke(ICoreWebView2* sender, Args* args) override {
         if (m_view == nullptr) return S_OK;
-        return (m_view->*m_method)(sender, args);
+        return velisk::ComGuard([&] { return (m_view->*m_method)(sender, args); });
     }
     void Detach() { m_view = nullptr; }
 
@@ -185,16 +187,20 @@ void CWebView::SettlePendingCallback() {
 // ---------------------------------------------------------------------------
 
 BOOL CWebView::Create(CefWebView::IWebViewHandler* handler) {
-    m_handler = handler;
-    if (!HasBrowser()) StartCreation();
-    return TRUE;
+    return velisk::GuardedCall<BOOL>(FALSE, [&]() -> BOOL {
+        m_handler = handler;
+        if (!HasBrowser()) StartCreation();
+        return TRUE;
+    });
 }
 
 BOOL CWebView::LoadUrl(const wchar_t* address, void*) {
-    if (HasBrowser()) Teardown();
-    m_startAddress = address != nullptr ? address : L"";
-    StartCreation();
-    return TRUE;
+    return velisk::GuardedCall<BOOL>(FALSE, [&]() -> BOOL {
+        if (HasBrowser()) Teardown();
+        m_startAddress = address != nullptr ? address : L"";
+        StartCreation();
+        return TRUE;
+    });
 }
 
 void CWebView::ReportLoadFailed() {
@@ -434,14 +440,18 @@ void CWebView::Reserved4(void*) {}
 int CWebView::Reserved5(void*) { return 0; }
 
 BOOL CWebView::SetVisible(BOOL visible) {
-    if (m_controller) m_controller->put_IsVisible(visible);
-    return TRUE;
+    return velisk::GuardedCall<BOOL>(FALSE, [&]() -> BOOL {
+        if (m_controller) m_controller->put_IsVisible(visible);
+        return TRUE;
+    });
 }
 
 void CWebView::SetBounds(const RECT* bounds) {
-    if (bounds == nullptr) return;
-    m_bounds = *bounds;
-    if (m_controller) m_controller->put_Bounds(m_bounds);
+    velisk::GuardedVoidCall([&] {
+        if (bounds == nullptr) return;
+        m_bounds = *bounds;
+        if (m_controller) m_controller->put_Bounds(m_bounds);
+    });
 }
 
 HRESULT CWebView::QueryExtension(uintptr_t, void** out) {
@@ -452,59 +462,71 @@ HRESULT CWebView::QueryExtension(uintptr_t, void** out) {
 void CWebView::SetUserData(void* data) { m_userData = data; }
 
 HRESULT CWebView::GetProperty(const wchar_t* name, void* buffer, DWORD* size) {
-    uint32_t value = 0;
-    if (NameIs(name, L"root_window")) {
-        value = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(m_parent));
-    } else if (NameIs(name, L"enable_high_dpi")) {
-        value = static_cast<uint32_t>(m_enableHighDpi);
-    } else {
+    return velisk::ComGuard([&]() -> HRESULT {
+        uint32_t value = 0;
+        if (NameIs(name, L"root_window")) {
+            value = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(m_parent));
+        } else if (NameIs(name, L"enable_high_dpi")) {
+            value = static_cast<uint32_t>(m_enableHighDpi);
+        } else {
+            return S_OK;
+        }
+        if (size == nullptr || buffer == nullptr || *size < sizeof(value)) return E_INVALIDARG;
+        *size = sizeof(value);
+        std::memcpy(buffer, &value, sizeof(value));
         return S_OK;
-    }
-    if (size == nullptr || buffer == nullptr || *size < sizeof(value)) return E_INVALIDARG;
-    *size = sizeof(value);
-    std::memcpy(buffer, &value, sizeof(value));
-    return S_OK;
+    });
 }
 
 HRESULT CWebView::SetProperty(const wchar_t* name, const void* value, DWORD size) {
-    if (NameIs(name, L"enable_high_dpi")) {
-        if (size < sizeof(int32_t) || value == nullptr) return E_INVALIDARG;
-        if (HasBrowser()) return E_ACCESSDENIED;
-        int32_t enabled = 0;
-        std::memcpy(&enabled, value, sizeof(enabled));
-        m_enableHighDpi = enabled;
-    } else if (NameIs(name, L"special_command")) {
-        if (HasBrowser()) return E_ACCESSDENIED;
-        if (value == nullptr && size != 0) return E_INVALIDARG;
-        m_specialCommands.push_back(value != nullptr ? PropertyText(value, size) : std::wstring());
-    } else if (NameIs(name, L"set_edge_log_path")) {
-        if (value != nullptr) m_dataFolderName = PropertyText(value, size);
-    }
-    return S_OK;
+    return velisk::ComGuard([&]() -> HRESULT {
+        if (NameIs(name, L"enable_high_dpi")) {
+            if (size < sizeof(int32_t) || value == nullptr) return E_INVALIDARG;
+            if (HasBrowser()) return E_ACCESSDENIED;
+            int32_t enabled = 0;
+            std::memcpy(&enabled, value, sizeof(enabled));
+            m_enableHighDpi = enabled;
+        } else if (NameIs(name, L"special_command")) {
+            if (HasBrowser()) return E_ACCESSDENIED;
+            if (value == nullptr && size != 0) return E_INVALIDARG;
+            m_specialCommands.push_back(value != nullptr ? PropertyText(value, size) : std::wstring());
+        } else if (NameIs(name, L"set_edge_log_path")) {
+            if (value != nullptr) m_dataFolderName = PropertyText(value, size);
+        }
+        return S_OK;
+    });
 }
 
 HRESULT CWebView::CallScriptFunction(const wchar_t* name, CefWebView::IScriptCallCompletion* completion,
                                      const wchar_t** args, int count) {
-    if (!m_hostObject) return S_OK;
-    velisk::ComPtr<CHostObjectASExternal> hostObject = m_hostObject;
-    const HRESULT status = hostObject->CallPageFunction(name != nullptr ? name : L"", args, count);
-    if (completion != nullptr) completion->OnCompleted(0, status, L"");
-    return S_OK;
+    return velisk::ComGuard([&]() -> HRESULT {
+        if (!m_hostObject) return S_OK;
+        velisk::ComPtr<CHostObjectASExternal> hostObject = m_hostObject;
+        const HRESULT status = hostObject->CallPageFunction(name != nullptr ? name : L"", args, count);
+        if (completion != nullptr) completion->OnCompleted(0, status, L"");
+        return S_OK;
+    });
 }
 
 HRESULT CWebView::RegisterHostFunction(const wchar_t* name, CefWebView::IHostFunction* function) {
-    if (m_hostObject) m_hostObject->SetHostFunction(name != nullptr ? name : L"", function);
-    return S_OK;
+    return velisk::ComGuard([&]() -> HRESULT {
+        if (m_hostObject) m_hostObject->SetHostFunction(name != nullptr ? name : L"", function);
+        return S_OK;
+    });
 }
 
 HRESULT CWebView::UnregisterHostFunction(const wchar_t* name) {
-    if (m_hostObject) m_hostObject->RemoveHostFunction(name != nullptr ? name : L"");
-    return S_OK;
+    return velisk::ComGuard([&]() -> HRESULT {
+        if (m_hostObject) m_hostObject->RemoveHostFunction(name != nullptr ? name : L"");
+        return S_OK;
+    });
 }
 
 HRESULT CWebView::Reload() {
-    if (!HasBrowser()) return S_OK;
-    return m_webview->Reload();
+    return velisk::ComGuard([&]() -> HRESULT {
+        if (!HasBrowser()) return S_OK;
+        return m_webview->Reload();
+    });
 }
 
 }  // namespace vantor

@@ -3,6 +3,7 @@
 #include <new>
 
 #include "runtime_check.h"
+#include "velisk/com_guard.h"
 #include "web_view.h"
 
 namespace vantor {
@@ -32,7 +33,11 @@ int CWebViewFactory::Initialize() { return 1; }
 CefWebView::IWebView* CWebViewFactory::CreateWebView(int engineType, HWND parent, RECT bounds,
                                                      const wchar_t* address, void*) {
     if (!CheckEngineAndSetLastError(engineType)) return nullptr;
-    CWebView* view = new (std::nothrow) CWebView(parent, bounds, address);
+    // The view's construction copies the address: out of memory there, as
+    // for the object itself, gives no view.
+    CWebView* view = velisk::GuardedCall<CWebView*>(nullptr, [&] {
+        return new (std::nothrow) CWebView(parent, bounds, address);
+    });
     ::SetLastError(view != nullptr ? 0 : kRefusedLastError);
     return view;
 }

@@ -7,12 +7,15 @@
 
 #include <atomic>
 #include <cwchar>
+#include <functional>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "app/update_dlg.h"
 #include "engine/auto_updater.h"
+#include "support/log_capture.h"
 #include "support/test_support.h"
 #include "velisk/handles.h"
 
@@ -249,6 +252,72 @@ TEST(UpdateDialog, InterruptionPromptNoLetsTheUpdateGoOnYesCancelsEndsAndRestart
     EXPECT_EQ(starts[0].cmd.substr(starts[0].cmd.size() - 11), L" --noupdate");
     velisk::UniqueKernelHandle restarted(::OpenProcess(PROCESS_TERMINATE, FALSE, starts[0].pid));
     if (restarted) ::TerminateProcess(restarted.get(), 0);
+}
+
+}  // namespace
+
+namespace {
+
+// An engine whose BeginUpdate throws; counts its destructions.
+class ThrowingEngine final : public IVkAutoUpdater {
+public:
+    ThrowingEngine(std::function<void()> raise, int* deletions) : m_raise(std::move(raise)), m_deletions(deletions) {}
+    void DeleteThis(unsigned int) override {
+        ++*m_deletions;
+        delete this;
+    }
+    void SetNewDatabasePath(const wchar_t*, const wchar_t*) override {}
+    void SetDirectories(const wchar_t*, const wchar_t*, const wchar_t*) override {}
+    bool BeginUpdate(const wchar_t*, int, const wchar_t*) override {
+        m_raise();
+        return true;
+    }
+    void CancelUpdate() override {}
+    void SetStatusCallback(FileUpdateStatusCallback, void*) override {}
+    void Shutdown() override {}
+    void AddExcludedFiles(const wchar_t* const*, int) override {}
+    void SetUpdateAlgorithm(IVkUpdateAlgorithm*) override {}
+    bool CopyFromFolder(const wchar_t*, const wchar_t*, int) override { return false; }
+    void SetPluginOptions(const PluginOptions*) override {}
+    bool ApplyStagedUpdate(const wchar_t*, const wchar_t*, int) override { return false; }
+
+private:
+    std::function<void()> m_raise;
+    int* m_deletions;
+};
+
+// What the worker's engine throws ends neither the process nor the dialog
+// early: the worker logs it under its label, the run counts as failed (no
+// chore runs: the new version.ini is not installed) and the dialog ends as
+// after any run, deleting the engine once.
+TEST(UpdateDialog, AnExceptionInTheWorkerFailsTheRunAndTheDialogEnds) {
+    const struct {
+        const char* name;
+        std::function<void()> raise;
+        const char* logged;
+    } rows[] = {
+        {"standard exception", [] { throw std::runtime_error("engine fault"); }, "update thread crash engine fault"},
+        {"other exception", [] { throw 7; }, "update thread crash unknown exception"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        ScratchDir dir(L"dlw");
+        ASSERT_TRUE(WriteBytes(dir / L"new.ini", NotesIni(2)));
+        LogCapture log;
+        int deletions = 0;
+        {
+            CUpdateDlg dlg;
+            UseScratchInstallation(dlg, dir);
+            dlg.m_updater = new ThrowingEngine(row.raise, &deletions);
+            ASSERT_TRUE(dlg.Create(IDD_UPDATE_DIALOG));
+            ASSERT_TRUE(PumpUntil([&] { return dlg.isEnded(); }));
+            EXPECT_EQ(log.Count(row.logged, google::GLOG_ERROR), 1);
+            EXPECT_EQ(log.Count("point update_ifsucc: "), 1);
+            EXPECT_FALSE(FileExists(dir / L"version.ini"));
+            EXPECT_EQ(deletions, 0);
+        }
+        EXPECT_EQ(deletions, 1);
+    }
 }
 
 }  // namespace

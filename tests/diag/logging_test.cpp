@@ -47,4 +47,32 @@ TEST(Logging, WritesOneFilePerSeverityUnderFixedNamesAndEachRunStartsAfresh) {
     EXPECT_FALSE(Contains(second, "probe warning line"));
 }
 
+// A user's temporary folder with Chinese letters (a Chinese user name is
+// common for this client's users) and a space: the four files appear there
+// under their exact names, and nowhere else.
+TEST(Logging, FilesAppearInATemporaryFolderWithChineseLetters) {
+    const struct {
+        const char* name;
+        const wchar_t* folder;
+    } rows[] = {
+        {"Chinese user name", L"Users\\张伟\\AppData\\Local\\Temp"},
+        {"Chinese letters and a space", L"临时 文件夹"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        ScratchDir root(L"lgc");
+        const std::wstring temp = root / row.folder;
+        const std::wstring folder = RunProbe(temp, L"info warning error fatal");
+        ASSERT_EQ(ListDir(folder), kAllFour);
+        EXPECT_TRUE(Contains(ReadBytes(folder + L"\\update_info.log"), "probe info line"));
+        EXPECT_TRUE(Contains(ReadBytes(folder + L"\\update_fatal.log"), "probe fatal line"));
+        // No file was made under a garbled name beside the folder.
+        EXPECT_EQ(ListDir(temp), std::vector<std::wstring>{L"VeliskUpdateLog"});
+
+        // A second run still finds and removes the first run's files.
+        RunProbe(temp, L"info");
+        EXPECT_EQ(ListDir(folder), std::vector<std::wstring>{L"update_info.log"});
+    }
+}
+
 }  // namespace

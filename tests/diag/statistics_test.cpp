@@ -23,9 +23,9 @@ using stat_server::StatSession;
 class EndpointOverride {
 public:
     explicit EndpointOverride(const std::wstring& baseUrl) {
-        ::SetEnvironmentVariableW(kReportBaseUrlVariable, baseUrl.c_str());
+        ::SetEnvironmentVariableW(L"VELISK_REPORT_BASE_URL", baseUrl.c_str());
     }
-    ~EndpointOverride() { ::SetEnvironmentVariableW(kReportBaseUrlVariable, nullptr); }
+    ~EndpointOverride() { ::SetEnvironmentVariableW(L"VELISK_REPORT_BASE_URL", nullptr); }
 };
 
 TEST(Base64, EncodesWithStandardAlphabetAndPadding) {

@@ -514,3 +514,47 @@ TEST(HttpDownload, NoNotificationArrivesAfterTheAttemptEnds) {
 }
 
 }  // namespace
+
+namespace {
+
+struct ProgressThrown {};
+
+void ThrowingProgress(uint64_t, uint64_t, void*) { throw ProgressThrown{}; }
+
+// A progress callback that throws ends the attempt, and the exception reaches
+// the caller only after the request handle's closing notification: no
+// notification arrives once the caller has it, so nothing of the attempt is
+// written after it was freed.
+TEST(HttpDownload, ThrowingProgressCallbackPassesOnlyAfterTheClosingNotification) {
+    ServedFolder served;
+    const std::string source = RandomBytes(300000, 7);
+    ASSERT_TRUE(served.Put("file.bin", source));
+    LogCapture log;
+    const std::string closing = "dwInternetStatus=" + std::to_string(WINHTTP_CALLBACK_STATUS_HANDLE_CLOSING);
+    const struct {
+        const char* name;
+        bool retry;
+    } rows[] = {{"one attempt", false}, {"attempt loop", true}};
+    for (const auto& row : rows) {
+        for (int round = 0; round < 6; ++round) {
+            Download d(served.FaultUrl("trickle=8192:5", "file.bin"));
+            d.request.progress = &ThrowingProgress;
+            d.request.retry = row.retry ? 1 : 0;
+            const size_t closingBefore = log.Count(closing);
+            bool thrown = false;
+            try {
+                d.Run();
+            } catch (const ProgressThrown&) {
+                thrown = true;
+            }
+            ASSERT_TRUE(thrown) << row.name;
+            // The exception ended the loop too: exactly one attempt, closed.
+            EXPECT_EQ(log.Count(closing), closingBefore + 1) << row.name << " round " << round;
+        }
+    }
+    const size_t notifications = log.Count("HttpStatusCallback");
+    ::Sleep(1000);  // room for any late notification to show up
+    EXPECT_EQ(log.Count("HttpStatusCallback"), notifications);
+}
+
+}  // namespace

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <map>
 #include <sstream>
 #include <string>
@@ -12,6 +13,7 @@
 
 #include "engine/sdk_updater.h"
 #include "pipeline/update_run.h"
+#include "support/log_capture.h"
 #include "support/test_support.h"
 
 namespace {
@@ -20,6 +22,7 @@ using pipeline_testing::Describe;
 using pipeline_testing::Fixture;
 using pipeline_testing::UpdateRun;
 using testing_support::BinFile;
+using testing_support::LogCapture;
 using testing_support::ReadBytes;
 using testing_support::ScratchDir;
 
@@ -208,6 +211,63 @@ TEST(Plugins, APluginOfAnotherCompilerReachesCancelUpdateThroughItsSlot) {
     EXPECT_EQ(record.of("slot_plugin.dll"), (std::vector<std::string>{"load", "cancel bin/x.dll", "unload"}));
     EXPECT_EQ(ReadBytes(run.Installed(L"change_a.bin")), ReadBytes(Fixture(L"v1/install/change_a.bin")));
     EXPECT_TRUE(testing_support::FileExists(run.Installed(L"old.txt")));
+}
+
+}  // namespace
+
+namespace {
+
+// Sets an environment variable for one test.
+class ScopedVariable {
+public:
+    ScopedVariable(const wchar_t* name, const wchar_t* value) : m_name(name) {
+        ::SetEnvironmentVariableW(name, value);
+    }
+    ~ScopedVariable() { ::SetEnvironmentVariableW(m_name, nullptr); }
+
+private:
+    const wchar_t* m_name;
+};
+
+// A plug-in that throws, while the run reports to it or while it is
+// unloaded: the run ends with its end steps (final report, unload) and the
+// plug-in is unloaded exactly once, also by the engine's destruction.
+TEST(Plugins, APlugInThatThrowsFailsTheRunAndIsUnloadedOnce) {
+    const std::string verify = std::to_string(FUS_VERIFYFILE);
+    const struct {
+        const char* name;
+        const wchar_t* throwAt;
+        bool throwOnUnload;
+        bool result;
+        const char* logged;
+    } rows[] = {
+        {"throws at the first verification report", L"4", false, false, "BeginUpdate crash plugin fault"},
+        {"throws at the final report", L"7", false, true, "BeginUpdate end step crash plugin fault"},
+        {"throws while unloaded", L"99", true, true, "UnloadPlugins crash plugin unload fault"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        LogCapture log;
+        PluginRecord record;
+        ScopedVariable at(L"VELISK_PLUGIN_THROW_AT", row.throwAt);
+        ScopedVariable unload(L"VELISK_PLUGIN_THROW_ON_UNLOAD", row.throwOnUnload ? L"1" : nullptr);
+        {
+            UpdateRun run;
+            const std::wstring folder = run.root / L"plugins";
+            PlacePlugin(L"throwing_plugin.dll", folder, L"throwing_plugin.dll");
+            UseSilentPlugins(*run.engine, folder, L"");
+            EXPECT_EQ(run.Run(), row.result);
+            EXPECT_EQ(log.Count(row.logged, google::GLOG_ERROR), 1);
+            // The status callback saw the end of the run whatever the plug-in did.
+            ASSERT_FALSE(run.statuses.codes().empty());
+            EXPECT_EQ(run.statuses.codes().back(), row.result ? FUS_SUCCESS : FUS_FAIL);
+            EXPECT_FALSE(testing_support::DirExists(run.downloadDir));
+        }  // the engine goes here
+        const std::vector<std::string> events = record.of("throwing_plugin.dll");
+        EXPECT_EQ(std::count(events.begin(), events.end(), std::string("unload")), 1);
+        ASSERT_FALSE(events.empty());
+        EXPECT_EQ(events.back(), "unload");
+    }
 }
 
 }  // namespace

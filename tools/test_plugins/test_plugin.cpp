@@ -9,8 +9,13 @@
 //   PLUGIN_NO_UNLOAD     no "AutoUpdateUnloadPlugin" export
 //   PLUGIN_NEEDS_HELPER  imports PluginHelperMarker from plugin_helper.dll and
 //                        adds " helper=<marker>" to its load line
+//   PLUGIN_THROW         after recording a report whose code is the number in
+//                        VELISK_PLUGIN_THROW_AT, throws std::runtime_error
+//                        ("plugin fault"); after recording its unload, throws
+//                        when VELISK_PLUGIN_THROW_ON_UNLOAD is set
 #include <windows.h>
 
+#include <stdexcept>
 #include <string>
 
 #include "engine/update_plugin.h"
@@ -64,6 +69,12 @@ void Notify(const FileUpdateStatus* r, void* userData) {
     Record(event + std::to_string(r->status) + " " + std::to_string(r->index) + " " + std::to_string(r->total) +
            " " + std::to_string(r->fileSize) + " " + std::to_string(r->received) + " " +
            std::to_string(r->totalReceived) + " " + Utf8(r->fileName));
+#ifdef PLUGIN_THROW
+    wchar_t code[16] = {};
+    if (::GetEnvironmentVariableW(L"VELISK_PLUGIN_THROW_AT", code, 16) != 0 && _wtoi(code) == r->status) {
+        throw std::runtime_error("plugin fault");
+    }
+#endif
 }
 
 }  // namespace
@@ -89,6 +100,11 @@ extern "C" __declspec(dllexport) void* AutoUpdateLoadPlugin(PluginContext* conte
 #ifndef PLUGIN_NO_UNLOAD
 extern "C" __declspec(dllexport) void AutoUpdateUnloadPlugin(void* instance) {
     if (instance == &g_instance) Record("unload");
+#ifdef PLUGIN_THROW
+    if (::GetEnvironmentVariableW(L"VELISK_PLUGIN_THROW_ON_UNLOAD", nullptr, 0) != 0) {
+        throw std::runtime_error("plugin unload fault");
+    }
+#endif
 }
 #endif
 

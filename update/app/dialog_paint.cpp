@@ -63,10 +63,12 @@ void CUpdateDlg::OnPaint() {
             if (!m_updateNotes.empty() && m_notesEdit.IsWindowVisible()) {
                 const int x = static_cast<int>(m_notesRect.x), y = static_cast<int>(m_notesRect.y);
                 const int w = static_cast<int>(m_notesRect.width), h = static_cast<int>(m_notesRect.height);
-                DrawRoundRect(&g, Gdiplus::Color(0xFFFFFF00), x, y, w, h, 4);
-                FillRoundRect(&g, Gdiplus::Color(255, 255, 255, 255), x, y, w, h, 4);
+                DrawRoundRect(&g, Gdiplus::Color(0xFFFFFF00), x, y, w, h, Scaled(4));
+                FillRoundRect(&g, Gdiplus::Color(255, 255, 255, 255), x, y, w, h, Scaled(4));
             }
-            const auto font = MakeFont(dc, L"微软雅黑", 12.0f, Gdiplus::FontStyleRegular);
+            // 12 pixels at 96 DPI, as the layout scales.
+            const auto font =
+                MakeFont(dc, L"微软雅黑", 12.0f * static_cast<float>(m_dpi) / 96.0f, Gdiplus::FontStyleRegular);
             Gdiplus::StringFormat format;
             format.SetAlignment(Gdiplus::StringAlignmentNear);
             format.SetLineAlignment(Gdiplus::StringAlignmentCenter);

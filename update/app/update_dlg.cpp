@@ -24,21 +24,46 @@ constexpr int kMaxUnscrolledLines = 8;
 constexpr int kDragBandHeight = 42;
 // The client's download page, opened by the (hidden) link control.
 constexpr wchar_t kClientPageUrl[] = L"https://www.velisk.com/client";
+// Sent to a per-monitor aware window whose monitor scale changed (Windows
+// 8.1 and later; named here because the SDK headers name it only for them).
+constexpr UINT kDpiChangedMessage = 0x02E0;
 
-// Window-thread font of the notes, created once per process.
-HFONT NotesFont() {
-    static HFONT font = [] {
-        HDC screen = ::GetDC(nullptr);
-        const int height = -::MulDiv(92, ::GetDeviceCaps(screen, LOGPIXELSY), 720);
-        ::ReleaseDC(nullptr, screen);
-        return ::CreateFontW(height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
-                             OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH,
-                             L"微软雅黑");
-    }();
-    return font;
+// The notes font for `dpi`: 9.2 points.
+HFONT CreateNotesFont(UINT dpi) {
+    const int height = -::MulDiv(92, static_cast<int>(dpi), 720);
+    return ::CreateFontW(height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                         CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH, L"微软雅黑");
+}
+
+// Height of one line of text in `font`, as an edit control spaces its lines.
+int LineHeightOf(HWND window, HFONT font) {
+    HDC dc = ::GetDC(window);
+    if (dc == nullptr) return 0;
+    HGDIOBJ previous = ::SelectObject(dc, font);
+    TEXTMETRICW metrics = {};
+    const BOOL ok = ::GetTextMetricsW(dc, &metrics);
+    ::SelectObject(dc, previous);
+    ::ReleaseDC(window, dc);
+    return ok ? metrics.tmHeight : 0;
 }
 
 }  // namespace
+
+UINT WindowDpi(HWND window) {
+    // GetDpiForWindow (Windows 10 1607) gives the window's monitor scale; on
+    // older systems the system scale is the only one.
+    using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
+    static const auto getDpiForWindow = reinterpret_cast<GetDpiForWindowFn>(
+        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
+    UINT dpi = 0;
+    if (getDpiForWindow != nullptr && window != nullptr) dpi = getDpiForWindow(window);
+    if (dpi == 0) {
+        HDC screen = ::GetDC(nullptr);
+        dpi = static_cast<UINT>(::GetDeviceCaps(screen, LOGPIXELSY));
+        ::ReleaseDC(nullptr, screen);
+    }
+    return dpi != 0 ? dpi : 96;
+}
 
 int ProgressPercent(int index, int total) {
     if (total == 0) return 0;
@@ -145,8 +170,19 @@ BOOL CUpdateDlg::OnInitDialog() {
     return TRUE;
 }
 
+int CUpdateDlg::Scaled(int value) const { return ::MulDiv(value, static_cast<int>(m_dpi), 96); }
+
+void CUpdateDlg::UseNotesFontFor(UINT dpi) {
+    HFONT font = CreateNotesFont(dpi);
+    if (font == nullptr) return;
+    m_notesEdit.SendMessage(WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+    if (m_notesFont != nullptr) ::DeleteObject(m_notesFont);
+    m_notesFont = font;
+}
+
 void CUpdateDlg::LoadUpdateNotes() {
-    m_notesEdit.SendMessage(WM_SETFONT, reinterpret_cast<WPARAM>(NotesFont()), TRUE);
+    m_dpi = WindowDpi(m_hWnd);
+    UseNotesFontFor(m_dpi);
     if (m_updateNotes.empty()) {
         m_updateNotes = ComposeUpdateNotes(m_versionName, ReadReleaseNotes(m_newIniPath.c_str()));
     }
@@ -157,40 +193,90 @@ void CUpdateDlg::LoadUpdateNotes() {
         m_notesEdit.ShowWindow(SW_SHOW);
     }
     ApplyLayout();
+    UpdateNotesScrolling();
+}
 
-    const LRESULT lines = m_notesEdit.SendMessage(EM_GETLINECOUNT);
-    if (lines <= kMaxUnscrolledLines) {
+bool CUpdateDlg::NotesFitWithoutScrolling() const {
+    const LRESULT lines = ::SendMessageW(m_notesEdit, EM_GETLINECOUNT, 0, 0);
+    if (lines > kMaxUnscrolledLines) return false;
+    // The font grows with the scale; the box grows with it only as far as
+    // the layout rounds, so the lines are measured rather than assumed.
+    RECT text = {};
+    ::SendMessageW(m_notesEdit, EM_GETRECT, 0, reinterpret_cast<LPARAM>(&text));
+    const int lineHeight = LineHeightOf(m_notesEdit, m_notesFont);
+    return lineHeight <= 0 || lines * lineHeight <= text.bottom - text.top;
+}
+
+void CUpdateDlg::UpdateNotesScrolling() {
+    if (m_scrollSkin != nullptr) return;  // the skinned bar stays once attached
+    if (NotesFitWithoutScrolling()) {
         m_notesEdit.ModifyStyle(WS_VSCROLL, 0);
         ::SetWindowPos(m_notesEdit, nullptr, 0, 0, 0, 0,
                        SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_FRAMECHANGED);
+        return;
+    }
+    m_notesEdit.ModifyStyle(0, WS_VSCROLL);
+    m_scrollSkin = static_cast<HBITMAP>(::LoadImageW(fw::CWinApp::ResourceInstance(),
+                                                     MAKEINTRESOURCEW(IDB_SCROLL_SKIN), IMAGE_BITMAP, 0, 0,
+                                                     LR_CREATEDIBSECTION));
+    AttachSkinScrollBars(m_notesEdit, m_scrollSkin);
+}
+
+void CUpdateDlg::OnDpiChanged(WPARAM wp, LPARAM lp) {
+    m_dpi = HIWORD(wp) != 0 ? HIWORD(wp) : m_dpi;
+    UseNotesFontFor(m_dpi);
+    ApplyLayout();
+    // The system's suggested place keeps the window on the monitor it moved to.
+    if (const auto* suggested = reinterpret_cast<const RECT*>(lp); suggested != nullptr && !m_hidden) {
+        ::SetWindowPos(m_hWnd, nullptr, suggested->left, suggested->top, Scaled(kWindowWidth),
+                       Scaled(kWindowHeight), SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+    UpdateNotesScrolling();
+    Invalidate();
+}
+
+void CUpdateDlg::PlaceNotesBox() {
+    const int x = static_cast<int>(m_notesRect.x) + Scaled(4), y = static_cast<int>(m_notesRect.y) + Scaled(4);
+    const int width = static_cast<int>(m_notesRect.width) - Scaled(8);
+    const int height = static_cast<int>(m_notesRect.height) - Scaled(8);
+    HWND edit = m_notesEdit.m_hWnd;
+    if (edit == nullptr) return;
+    HWND parent = ::GetParent(edit);
+    HWND frame = parent ? ::GetParent(parent) : nullptr;
+    if (parent != m_hWnd && frame != nullptr && frame != m_hWnd) {
+        // Wrapped by the skinned scroll bars: the frame takes the place.
+        ::MoveWindow(frame, x, y, width, height, TRUE);
     } else {
-        m_scrollSkin = static_cast<HBITMAP>(
-            ::LoadImageW(fw::CWinApp::ResourceInstance(), MAKEINTRESOURCEW(IDB_SCROLL_SKIN), IMAGE_BITMAP, 0, 0,
-                         LR_CREATEDIBSECTION));
-        AttachSkinScrollBars(m_notesEdit, m_scrollSkin);
+        ::MoveWindow(edit, x, y, width, height, TRUE);
     }
 }
 
 void CUpdateDlg::ApplyLayout() {
+    // Every place below is in pixels at 96 DPI, scaled to the window's
+    // monitor: the fonts grow with the scale, so the boxes must too.
     // A hidden run keeps its window at 0 x 0, so that even the dialog
     // manager's own show after initialisation shows nothing.
-    if (!m_hidden) ::SetWindowPos(m_hWnd, nullptr, 0, 0, 630, 390, SWP_NOMOVE | SWP_NOZORDER);
-    m_btnClose.MoveWindow(591, 10, 24, 24);
+    if (!m_hidden) {
+        ::SetWindowPos(m_hWnd, nullptr, 0, 0, Scaled(kWindowWidth), Scaled(kWindowHeight),
+                       SWP_NOMOVE | SWP_NOZORDER);
+    }
+    m_btnClose.MoveWindow(Scaled(591), Scaled(10), Scaled(24), Scaled(24));
     m_btnClose.SetImage(IDB_PNG_CLOSE);
-    m_btnMin.MoveWindow(557, 10, 24, 24);
+    m_btnMin.MoveWindow(Scaled(557), Scaled(10), Scaled(24), Scaled(24));
     m_btnMin.SetImage(IDB_PNG_MINIMIZE);
-    m_progress2.MoveWindow(32, 195, 350, 12);
+    m_progress2.MoveWindow(Scaled(32), Scaled(195), Scaled(350), Scaled(12));
     m_progress2.ShowWindow(SW_HIDE);
-    m_progress.MoveWindow(30, 352, 570, 8);
-    m_btnStart.MoveWindow(230, 280, 100, 30);
+    m_progress.MoveWindow(Scaled(30), Scaled(352), Scaled(570), Scaled(8));
+    m_btnStart.MoveWindow(Scaled(230), Scaled(280), Scaled(100), Scaled(30));
     m_btnStart.SetBackColor(0xFFFF9900);
     const DWORD startColors[4] = {0xFFE2E2E2, 0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF};
     m_btnStart.SetTextColors(startColors);
     m_btnStart.ShowWindow(SW_HIDE);
-    m_notesEdit.MoveWindow(static_cast<int>(m_notesRect.x) + 4, static_cast<int>(m_notesRect.y) + 4,
-                           static_cast<int>(m_notesRect.width) - 8, static_cast<int>(m_notesRect.height) - 8);
-    m_statusRect = {30, 324, 600, 17};
-    m_statusArea = {30, 324, 600, 350};
+    const auto scaled = [this](float value) { return value * static_cast<float>(m_dpi) / 96.0f; };
+    m_notesRect = {scaled(90), scaled(104), scaled(452), scaled(152)};
+    PlaceNotesBox();
+    m_statusRect = {scaled(30), scaled(324), scaled(600), scaled(17)};
+    m_statusArea = {Scaled(30), Scaled(324), Scaled(600), Scaled(350)};
     m_link.ShowWindow(SW_HIDE);
 }
 
@@ -238,6 +324,9 @@ LRESULT CUpdateDlg::OnMessage(UINT msg, WPARAM wp, LPARAM lp, bool* handled) {
         case WM_SIZE:
             OnSize();
             break;
+        case kDpiChangedMessage:
+            OnDpiChanged(wp, lp);
+            return 0;
         case WM_DESTROY:
             OnDestroy();
             break;
@@ -294,7 +383,7 @@ void CUpdateDlg::OnLinkButton() {
 
 void CUpdateDlg::OnLButtonDown(LPARAM point) {
     // The top band of the window drags it.
-    if (static_cast<short>(HIWORD(point)) < kDragBandHeight) PostMessage(WM_NCLBUTTONDOWN, HTCAPTION, point);
+    if (static_cast<short>(HIWORD(point)) < Scaled(kDragBandHeight)) PostMessage(WM_NCLBUTTONDOWN, HTCAPTION, point);
 }
 
 void CUpdateDlg::OnSize() {
@@ -303,8 +392,7 @@ void CUpdateDlg::OnSize() {
     HWND parent = ::GetParent(edit);
     HWND frame = parent ? ::GetParent(parent) : nullptr;
     if (frame != nullptr && frame != m_hWnd) {
-        ::MoveWindow(frame, static_cast<int>(m_notesRect.x) + 4, static_cast<int>(m_notesRect.y) + 4,
-                     static_cast<int>(m_notesRect.width) - 8, static_cast<int>(m_notesRect.height) - 8, TRUE);
+        PlaceNotesBox();
         Invalidate();
     }
 }
@@ -313,5 +401,9 @@ void CUpdateDlg::OnDestroy() {
     if (m_scrollSkin != nullptr) {
         ::DeleteObject(m_scrollSkin);
         m_scrollSkin = nullptr;
+    }
+    if (m_notesFont != nullptr) {
+        ::DeleteObject(m_notesFont);
+        m_notesFont = nullptr;
     }
 }

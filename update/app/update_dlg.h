@@ -112,6 +112,12 @@ public:
     LayoutRect m_notesRect{90, 104, 452, 152};
     std::wstring m_updateNotes;
     HBITMAP m_scrollSkin = nullptr;
+    // The window's DPI (96 = 100 %) and the notes font made for it.
+    UINT m_dpi = 96;
+    HFONT m_notesFont = nullptr;
+    // The window's size in pixels at 96 DPI.
+    static constexpr int kWindowWidth = 630;
+    static constexpr int kWindowHeight = 390;
     CMyProgressCtrl m_progress;
     CMyProgressCtrl m_progress2;
     CMyButton m_btnMin;
@@ -129,12 +135,23 @@ protected:
 private:
     static DWORD WINAPI UpdateThreadProc(LPVOID param);
     void DoUpdate();
+    // Sends the statistics point "update_ifsucc" with the run's result.
+    void SendUpdateOutcome(bool ok);
     void WaitForCaller();
     void RelaunchClientForCopy();
     void OnUpdateDone();
     void RunEndSequence();
     void LoadUpdateNotes();
     void ApplyLayout();
+    // `value` pixels at 96 DPI in pixels at the window's DPI.
+    int Scaled(int value) const;
+    void UseNotesFontFor(UINT dpi);
+    void PlaceNotesBox();
+    // True when the notes need no scroll bar: at most 8 lines, and all of
+    // them inside the box at the current font.
+    bool NotesFitWithoutScrolling() const;
+    void UpdateNotesScrolling();
+    void OnDpiChanged(WPARAM wp, LPARAM lp);
     void OnPaint();
     void OnSize();
     void OnDestroy();
@@ -143,6 +160,7 @@ private:
 
     velisk::UniqueKernelHandle m_workerThread;
     std::atomic<bool> m_stopRequested{false};
+    bool m_outcomeSent = false;  // worker thread only
     velisk::UniqueKernelHandle m_installLock;
 };
 
@@ -152,6 +170,10 @@ void FillRoundRect(Gdiplus::Graphics* graphics, const Gdiplus::Color& color, int
 // Anti-aliased white fill and a 1-pixel frame of `color` with round corners.
 void DrawRoundRect(Gdiplus::Graphics* graphics, const Gdiplus::Color& color, int x, int y, int width,
                    int height, int radius);
+
+// The DPI of `window`'s monitor (GetDpiForWindow where the system has it,
+// else the screen's LOGPIXELSY); 96 when neither answers.
+UINT WindowDpi(HWND window);
 
 // Progress percentage for `index` of `total`: divided first in double
 // precision, truncated toward zero; 0 when total is 0.

@@ -9,8 +9,10 @@
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
+#include <string>
 
 #include "app/update_dlg.h"
+#include "diag/catching_call.h"
 #include "diag/statistics.h"
 #include "engine/auto_updater.h"
 
@@ -36,7 +38,26 @@ void CUpdateDlg::OnEngineStatus(const FileUpdateStatus* status, void* userData) 
 
 DWORD WINAPI CUpdateDlg::UpdateThreadProc(LPVOID param) {
     auto* self = static_cast<CUpdateDlg*>(param);
-    self->DoUpdate();
+    // An exception would end the process with the installation half done and
+    // no one to restart the client; it fails the run instead.
+    std::string error;
+    velisk::CallCatching(
+        [self] {
+            self->DoUpdate();
+            return true;
+        },
+        false, &error);
+    if (!error.empty()) {
+        LOG(ERROR) << "update thread crash " << error;
+        if (!self->m_outcomeSent) {
+            velisk::CallCatching(
+                [self] {
+                    self->SendUpdateOutcome(false);
+                    return true;
+                },
+                false, nullptr);
+        }
+    }
     ::PostMessageW(self->m_hWnd, WM_UPDATE_DONE, 0, 0);
     LOG(INFO) << "update thread over";
     return 0;
@@ -91,7 +112,11 @@ void CUpdateDlg::DoUpdate() {
         }
     }
     LOG(INFO) << "BeginUpdate over " << ok;
+    SendUpdateOutcome(ok);
+}
 
+void CUpdateDlg::SendUpdateOutcome(bool ok) {
+    m_outcomeSent = true;
     StatPoint point("update_ifsucc");
     point.AddInt("is_u", m_hidden ? 1 : 0);
     point.AddString("bu_pp", m_databaseUrl);

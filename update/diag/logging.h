@@ -13,3 +13,9 @@ void InitLogging(const char* programName, const char* logName);
 
 // The log folder: GetTempPathW + "VeliskUpdateLog" (no trailing separator).
 std::wstring LogFolderPath();
+
+// The name under which glog, which opens files with the C runtime's narrow
+// (ANSI code page) functions, reaches `folder`: the folder in the ANSI code
+// page when every letter has an exact form there, else its short (8.3) name
+// in that code page, else UTF-8 as the last resort.
+std::string LogFolderForGlog(const std::wstring& folder);

@@ -5,7 +5,6 @@
 const wchar_t kStatisticsMainHost[] = L"stat.velisk.com";
 const wchar_t kStatisticsAltHost[] = L"stat2.velisk.com";
 const wchar_t kCrashReportHost[] = L"crash.velisk.com";
-const wchar_t kReportBaseUrlVariable[] = L"VELISK_REPORT_BASE_URL";
 
 namespace {
 
@@ -23,12 +22,18 @@ size_t OriginLength(const std::wstring& url) {
     return end > hostStart ? end : 0;
 }
 
+#if defined(VELISK_TEST_HOOKS)
+// The test build's redirection of every report (see the header).
 std::wstring BaseUrlFromEnvironment() {
     wchar_t value[1024] = {};
-    const DWORD n = ::GetEnvironmentVariableW(kReportBaseUrlVariable, value, 1024);
+    const DWORD n = ::GetEnvironmentVariableW(L"VELISK_REPORT_BASE_URL", value, 1024);
     if (n == 0 || n >= 1024) return {};
     return std::wstring(value, n);
 }
+#else
+// A shipped build reads no variable: the endpoints are the maker's.
+std::wstring BaseUrlFromEnvironment() { return {}; }
+#endif
 
 }  // namespace
 

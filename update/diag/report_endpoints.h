@@ -2,10 +2,13 @@
 // and the crash-report upload endpoint. The host names live here and nowhere
 // else.
 //
-// Override for tests and staging: when the environment variable
+// Test builds only (CMake option VELISK_TEST_HOOKS, which the shipped
+// configuration never turns on): when the environment variable
 // VELISK_REPORT_BASE_URL holds a base URL such as "http://127.0.0.1:8123",
 // its scheme, host and port replace those of every endpoint below; the
-// endpoint's own path is always kept (a path in the variable is ignored).
+// endpoint's own path is always kept (a path in the variable is ignored). A
+// shipped build has no such variable: machine ids and crash reports go to the
+// maker's hosts alone.
 #pragma once
 
 #include <string>
@@ -16,8 +19,6 @@ extern const wchar_t kStatisticsMainHost[];
 extern const wchar_t kStatisticsAltHost[];
 // Crash-report host, reached over plain http.
 extern const wchar_t kCrashReportHost[];
-// Name of the environment variable that overrides scheme, host and port.
-extern const wchar_t kReportBaseUrlVariable[];
 
 // The statistics endpoint for an installation's `domain` value: domains 1 and
 // 2 use the plain http endpoint on the alternative host, every other domain
@@ -32,7 +33,7 @@ std::wstring DefaultCrashReportUrl();
 // a host leaves `url` unchanged.
 std::wstring ApplyBaseUrlOverride(const std::wstring& url, const std::wstring& baseUrl);
 
-// DefaultStatisticsUrl / DefaultCrashReportUrl with the environment override
-// applied when the variable is set.
+// DefaultStatisticsUrl / DefaultCrashReportUrl; in a test build with the
+// environment override applied when the variable is set.
 std::wstring StatisticsUrl(int domain);
 std::wstring CrashReportUrl();

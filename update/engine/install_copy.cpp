@@ -242,7 +242,7 @@ bool SDKUpdater::CopyFromFolder(const wchar_t* srcDir, const wchar_t* dstDir, in
     return ok;
 }
 
-bool SDKUpdater::ApplyStagedUpdate(const wchar_t* srcDir, const wchar_t* dstDir, int removeSource) {
+bool SDKUpdater::ApplyStagedUpdateSteps(const wchar_t* srcDir, const wchar_t* dstDir, int removeSource) {
     if (srcDir == nullptr || dstDir == nullptr) return false;
     const std::wstring newManifest = std::wstring(srcDir) + L"\\" + kManifestFileName;
     const std::wstring installedManifest = std::wstring(dstDir) + L"\\" + kManifestFileName;

@@ -123,6 +123,11 @@ public:
 private:
     // The steps of BeginUpdate.
     bool RunUpdate(const wchar_t* databaseUrl, const wchar_t* iniPath);
+    // Runs one end step of BeginUpdate; what it throws is logged, not passed.
+    template <typename Step>
+    void RunEndStep(Step&& step);
+    // The steps of ApplyStagedUpdate.
+    bool ApplyStagedUpdateSteps(const wchar_t* srcDir, const wchar_t* dstDir, int removeSource);
     bool UpdateDatabaseFile(const wchar_t* databaseUrl);
     void EnsureAlgorithm();
     void GetOldFileList(std::set<std::wstring>& oldFiles);

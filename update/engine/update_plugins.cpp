@@ -2,8 +2,13 @@
 // hidden run, told of every status report and unloaded at its end.
 #include <windows.h>
 
+#include <map>
+#include <string>
+
+#include "diag/catching_call.h"
 #include "diag/library_loader.h"
 #include "engine/sdk_updater.h"
+#include "engine/updater_log.h"
 #include "velisk/handles.h"
 
 namespace {
@@ -54,8 +59,20 @@ int SDKUpdater::LoadPlugins(const wchar_t* folder) {
 
 void SDKUpdater::UnloadPlugins() {
     // The libraries stay loaded until the process ends: a plug-in may have
-    // left threads or callbacks behind.
-    for (auto it = m_plugins.begin(); it != m_plugins.end(); it = m_plugins.erase(it)) {
-        if (it->second.unloadFunction != nullptr) it->second.unloadFunction(it->second.instance);
+    // left threads or callbacks behind. The table is emptied before the
+    // first call, so that no instance is ever unloaded twice or notified
+    // after its unload, even when an unload call throws.
+    std::map<std::wstring, PluginRecord> plugins;
+    plugins.swap(m_plugins);
+    for (auto& entry : plugins) {
+        if (entry.second.unloadFunction == nullptr) continue;
+        std::string error;
+        velisk::CallCatching(
+            [&] {
+                entry.second.unloadFunction(entry.second.instance);
+                return true;
+            },
+            false, &error);
+        if (!error.empty()) UPDATER_LOG(ERROR) << "UnloadPlugins crash " << error;
     }
 }

@@ -8,7 +8,9 @@
 #include <exception>
 #include <iostream>
 #include <new>
+#include <string>
 
+#include "diag/catching_call.h"
 #include "diag/text_format.h"
 #include "engine/database_checker.h"
 #include "engine/manifest_authentication.h"
@@ -174,25 +176,47 @@ void SDKUpdater::NotifyStatus(const FileUpdateStatus& record) {
 void SDKUpdater::ReportPhase(int32_t status) { NotifyStatus(ClearedStatus(status, L"")); }
 
 bool SDKUpdater::BeginUpdate(const wchar_t* databaseUrl, int removeDownloadDir, const wchar_t* iniPath) {
-    bool ok = false;
-    try {
-        ok = RunUpdate(databaseUrl, iniPath);
-    } catch (const std::exception& error) {
-        UPDATER_LOG(ERROR) << "BeginUpdate crash " << error.what();
-        ok = false;
-    }
+    std::string error;
+    const bool ok = velisk::CallCatching([&] { return RunUpdate(databaseUrl, iniPath); }, false, &error);
+    if (!error.empty()) UPDATER_LOG(ERROR) << "BeginUpdate crash " << error;
     UPDATER_LOG(INFO) << "success status " << ok;
-    ReleaseAlgorithm();
-    if (removeDownloadDir) RemoveFolder(m_downloadDir);
-    if (ok) {
-        ReportPhase(FUS_SUCCESS);
-        UPDATER_LOG(INFO) << "Auto update success";
-    } else {
-        ReportPhase(FUS_FAIL);
-        UPDATER_LOG(INFO) << "Auto update failed";
-    }
-    UnloadPlugins();
+    // The end steps run whatever the run or an earlier end step threw; an
+    // exception here is logged and does not change the run's result.
+    RunEndStep([&] { ReleaseAlgorithm(); });
+    RunEndStep([&] {
+        if (removeDownloadDir) RemoveFolder(m_downloadDir);
+    });
+    RunEndStep([&] {
+        if (ok) {
+            ReportPhase(FUS_SUCCESS);
+            UPDATER_LOG(INFO) << "Auto update success";
+        } else {
+            ReportPhase(FUS_FAIL);
+            UPDATER_LOG(INFO) << "Auto update failed";
+        }
+    });
+    RunEndStep([&] { UnloadPlugins(); });
     return ok;
+}
+
+bool SDKUpdater::ApplyStagedUpdate(const wchar_t* srcDir, const wchar_t* dstDir, int removeSource) {
+    std::string error;
+    const bool ok = velisk::CallCatching(
+        [&] { return ApplyStagedUpdateSteps(srcDir, dstDir, removeSource); }, false, &error);
+    if (!error.empty()) UPDATER_LOG(ERROR) << "ApplyStagedUpdate crash " << error;
+    return ok;
+}
+
+template <typename Step>
+void SDKUpdater::RunEndStep(Step&& step) {
+    std::string error;
+    velisk::CallCatching(
+        [&] {
+            step();
+            return true;
+        },
+        false, &error);
+    if (!error.empty()) UPDATER_LOG(ERROR) << "BeginUpdate end step crash " << error;
 }
 
 bool SDKUpdater::RunUpdate(const wchar_t* databaseUrl, const wchar_t* iniPath) {
@@ -280,8 +304,11 @@ void SDKUpdater::EnsureAlgorithm() {
 
 void SDKUpdater::ReleaseAlgorithm() {
     if (m_updateAlgorithm == nullptr) return;
-    m_updateAlgorithm->Release();
+    // Forgotten before the call: a Release that throws must not be followed
+    // by a second one (from the destructor or the next run).
+    IVkUpdateAlgorithm* algorithm = m_updateAlgorithm;
     m_updateAlgorithm = nullptr;
+    algorithm->Release();
 }
 
 void SDKUpdater::GetOldFileList(std::set<std::wstring>& oldFiles) {

@@ -71,5 +71,7 @@ static_assert(sizeof(HttpDownloadRequest) == 44, "eleven 32-bit fields");
 // response's Content-Length, so a file must be smaller than 4 GiB; a response
 // without Content-Length or with length 0 never succeeds). Returns false when
 // every attempt failed or the cancel poll asked to stop. The file stays on
-// disk after a failure, partial or not. Never throws.
+// disk after a failure, partial or not. Never throws by itself; an exception
+// thrown by the caller's `progress` or `cancel` ends the download and passes
+// through once WinHTTP has let go of the attempt's memory.
 bool HttpDownload(const HttpDownloadRequest& request);

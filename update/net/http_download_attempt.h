@@ -44,7 +44,9 @@ struct HttpDownloadContext {
 // attempt start the file over. `progress`, `cancel` and `userData` are as in
 // HttpDownloadRequest. `cancelledOut` (may be null) receives whether the
 // cancel poll stopped this attempt, whatever the result. Returns true when
-// Content-Length bytes were received and written.
+// Content-Length bytes were received and written. Throws nothing itself; an
+// exception thrown by `progress` or `cancel` passes through, but only after
+// the attempt has closed its handles and seen the closing notification.
 bool HttpDownloadImpl(const wchar_t* url, const wchar_t* saveDir, wchar_t* localPathOut, DWORD timeout,
                       int32_t bufferSize, HttpProgressCallback progress, HttpCancelCallback cancel,
                       void* userData, bool resume, bool* cancelledOut, bool secure);

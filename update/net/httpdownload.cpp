@@ -89,8 +89,11 @@ bool QueryStatusCode(HINTERNET request, DWORD* status) {
                                  WINHTTP_HEADER_NAME_BY_INDEX, status, &size, WINHTTP_NO_HEADER_INDEX) != FALSE;
 }
 
-// Everything one attempt owns. The read buffer and the context stay alive
-// until the request handle's closing notification (see Finish).
+// Everything one attempt owns. WinHTTP writes into the context and the read
+// buffer from its own threads until the request handle's closing
+// notification, so closing the handles and waiting for that notification is
+// part of the attempt's destruction: the context and the buffer go only after
+// it on every way out, an exception thrown by a callback included.
 class Attempt {
 public:
     Attempt(const wchar_t* url, const wchar_t* saveDir, wchar_t* localPathOut, DWORD timeout,
@@ -99,12 +102,17 @@ public:
         : m_url(url), m_saveDir(saveDir), m_localPathOut(localPathOut), m_timeout(timeout), m_readSize(bufferSize),
           m_progress(progress), m_cancel(cancel), m_userData(userData), m_resume(resume), m_secure(secure),
           m_context(new (std::nothrow) HttpDownloadContext(timeout)) {}
+    ~Attempt() { Close(); }
+    Attempt(const Attempt&) = delete;
+    Attempt& operator=(const Attempt&) = delete;
 
     // Steps up to the end of the body; true when the whole file was written.
+    // An exception thrown by the progress or cancel callback passes through.
     bool Run();
-    // Closes everything, waits for the closing notification and returns the
-    // context's cancelled flag.
-    bool Finish(bool result);
+    // Closes everything and waits for the closing notification (once; the
+    // destructor does it when nobody did). Returns the context's cancelled
+    // flag.
+    bool Close();
 
 private:
     bool OpenHandles();
@@ -136,6 +144,8 @@ private:
     uint64_t m_offset = 0;
     uint64_t m_fileSize = 0;
     std::unique_ptr<char[]> m_buffer;
+    bool m_closed = false;
+    bool m_cancelled = false;
 };
 
 bool Attempt::Run() {
@@ -278,7 +288,9 @@ bool Attempt::WriteChunk(DWORD count) {
     return false;
 }
 
-bool Attempt::Finish(bool result) {
+bool Attempt::Close() {
+    if (m_closed) return m_cancelled;
+    m_closed = true;
     m_file.reset();
     bool requestClosed = true;
     if (HINTERNET request = m_request.release()) {
@@ -289,15 +301,14 @@ bool Attempt::Finish(bool result) {
     }
     m_connect.reset();
     m_session.reset();
-    LOG(INFO) << "WaitForSingleObject ... ret=" << result;
     // After the closing notification WinHTTP sends nothing more for this
     // request, so the context and the buffer may go. A handle whose close
     // failed sends no closing notification to wait for.
     if (m_callbackInstalled && requestClosed) ::WaitForSingleObject(m_context->closedEvent.get(), INFINITE);
     m_buffer.reset();
-    const bool cancelled = m_context && m_context->cancelled;
+    m_cancelled = m_context && m_context->cancelled;
     m_context.reset();
-    return cancelled;
+    return m_cancelled;
 }
 
 }  // namespace
@@ -414,7 +425,8 @@ bool HttpDownloadImpl(const wchar_t* url, const wchar_t* saveDir, wchar_t* local
     LOG(INFO) << "HttpDownloadImpl begin ...";
     Attempt attempt(url, saveDir, localPathOut, timeout, bufferSize, progress, cancel, userData, resume, secure);
     const bool result = attempt.Run();
-    const bool cancelled = attempt.Finish(result);
+    LOG(INFO) << "WaitForSingleObject ... ret=" << result;
+    const bool cancelled = attempt.Close();
     if (cancelledOut != nullptr) *cancelledOut = cancelled;
     LOG(INFO) << "HttpDownloadImpl over ret=" << result;
     return result;

@@ -1,0 +1,40 @@
+// A call that nothing thrown can leave: the edges of the updater (the engine's
+// public operations, the worker thread's procedure) run their steps through
+// it, so that an exception becomes a failed result and a log line instead of
+// the end of the process.
+#pragma once
+
+#include <exception>
+#include <string>
+#include <utility>
+
+namespace velisk {
+
+// Runs `step` and returns its result. Whatever it throws is caught: `*error`
+// (may be null) receives the exception's message, or "unknown exception" for
+// one outside the standard family, and `fallback` is returned. `*error` is
+// cleared first, so an empty text after the call means nothing was thrown.
+template <typename Result, typename Step>
+Result CallCatching(Step&& step, Result fallback, std::string* error) noexcept {
+    if (error != nullptr) error->clear();
+    const char* message = nullptr;
+    try {
+        return std::forward<Step>(step)();
+    } catch (const std::exception& thrown) {
+        message = thrown.what();
+    } catch (...) {
+        message = "unknown exception";
+    }
+    if (error != nullptr) {
+        try {
+            error->assign(message != nullptr && *message != '\0' ? message : "unknown exception");
+        } catch (...) {
+            // No memory for the message: a text short enough for the string's
+            // own buffer still marks the failure.
+            error->assign("out of memory");
+        }
+    }
+    return fallback;
+}
+
+}  // namespace velisk
