@@ -201,7 +201,7 @@ bool SDKUpdater::RunUpdate(const wchar_t* databaseUrl, const wchar_t* iniPath) {
     if (!UpdateDatabaseFile(databaseUrl)) return false;
 
     EnsureAlgorithm();
-    std::set<std::wstring> oldFiles;
+    ManifestNameSet oldFiles;
     boost::system::error_code error;
     if (fs::is_regular_file(fs::path(m_installDir + kManifestFileName), error)) {
         m_updateAlgorithm->OpenDatabase((m_installDir + kManifestFileName).c_str());
@@ -267,7 +267,7 @@ void SDKUpdater::ReleaseAlgorithm() {
     m_updateAlgorithm = nullptr;
 }
 
-void SDKUpdater::GetOldFileList(std::set<std::wstring>& oldFiles) {
+void SDKUpdater::GetOldFileList(ManifestNameSet& oldFiles) {
     ManifestNameSlot* names = nullptr;
     int count = 0;
     m_updateAlgorithm->GetFileList(&names, &count);
@@ -294,7 +294,7 @@ bool SDKUpdater::GetAllFiles(std::vector<std::wstring>& allFiles) {
     return true;
 }
 
-bool SDKUpdater::VerifyInstalledFiles(const std::vector<std::wstring>& allFiles, std::set<std::wstring>& oldFiles,
+bool SDKUpdater::VerifyInstalledFiles(const std::vector<std::wstring>& allFiles, ManifestNameSet& oldFiles,
                                       std::vector<std::wstring>& updateFiles) {
     UPDATER_LOG(INFO) << "FUS_VERIFYFILE starts ...";
     size_t verified = 0;
