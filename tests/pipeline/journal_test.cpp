@@ -22,19 +22,17 @@
 namespace {
 
 using pipeline_testing::CopyTree;
+using pipeline_testing::FileHolder;
 using pipeline_testing::Fixture;
 using pipeline_testing::ListTree;
 using pipeline_testing::SameBytes;
 using pipeline_testing::StatusLog;
-using testing_support::BinFile;
-using testing_support::ChildProcess;
 using testing_support::DirExists;
 using testing_support::FileExists;
 using testing_support::LogCapture;
 using testing_support::ReadBytes;
 using testing_support::ScratchDir;
 using testing_support::Utf8ToWide;
-using testing_support::WaitFor;
 using testing_support::WriteBytes;
 
 std::string AllText(const LogCapture& log) {
@@ -240,27 +238,6 @@ TEST(InterruptedCopy, HandMadeJournalChangesNothingOutsideTheInstallation) {
     }
 }
 
-bool CanOpenExclusively(const std::wstring& path) {
-    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    ::CloseHandle(file);
-    return true;
-}
-
-// A stand-in process that holds `path` open without sharing while it lives.
-struct Holder {
-    explicit Holder(const std::wstring& path)
-        : process(L"\"" + BinFile(L"file_holder.exe") + L"\" \"" + path + L"\"") {
-        holding = process.started() && WaitFor([&] { return !CanOpenExclusively(path); });
-    }
-    void End() {
-        process.Terminate();
-        process.Wait(10000);
-    }
-    ChildProcess process;
-    bool holding = false;
-};
-
 // Old a.txt, b.txt, c.txt installed; new ones downloaded.
 struct WholeVersionScene {
     ScratchDir root{L"whl"};
@@ -292,19 +269,19 @@ struct WholeVersionScene {
 
 TEST(InstallCopy, RollbackThatCannotRestoreAFileKeepsTheBackupFolder) {
     WholeVersionScene scene;
-    Holder holdC(scene.installDir + L"\\c.txt");
-    ASSERT_TRUE(holdC.holding);
-    std::unique_ptr<Holder> holdA;
+    FileHolder holdC(scene.installDir + L"\\c.txt");
+    ASSERT_TRUE(holdC.holding());
+    std::unique_ptr<FileHolder> holdA;
     // Once c.txt has failed, a.txt (already replaced) is held too, so its
     // restore fails.
     scene.statuses.onStatus = [&](const FileUpdateStatus& record) {
-        if (record.status == FUS_COPYFAIL) holdA = std::make_unique<Holder>(scene.installDir + L"\\a.txt");
+        if (record.status == FUS_COPYFAIL) holdA = std::make_unique<FileHolder>(scene.installDir + L"\\a.txt");
     };
     LogCapture log;
 
     EXPECT_FALSE(scene.engine.CopyDirectory(scene.names));
 
-    ASSERT_TRUE(holdA && holdA->holding);
+    ASSERT_TRUE(holdA && holdA->holding());
     EXPECT_EQ(log.Count("rollback incomplete, backup folder kept "), 1) << AllText(log);
     std::wstring backupDir;
     for (const std::wstring& entry : testing_support::ListDir(scene.installDir)) {
@@ -328,32 +305,32 @@ TEST(InstallCopy, RollbackThatCannotRestoreAFileKeepsTheBackupFolder) {
 TEST(InstallCopy, DestinationThatCannotBeWrittenLeavesAWholeVersion) {
     struct Case {
         const char* name;
-        std::function<std::unique_ptr<Holder>(WholeVersionScene&)> arrange;
+        std::function<std::unique_ptr<FileHolder>(WholeVersionScene&)> arrange;
     };
     const Case cases[] = {
         {"read-only destination",
          [](WholeVersionScene& s) {
              ::SetFileAttributesW((s.installDir + L"\\b.txt").c_str(), FILE_ATTRIBUTE_READONLY);
-             return std::unique_ptr<Holder>();
+             return std::unique_ptr<FileHolder>();
          }},
         {"destination held without sharing",
-         [](WholeVersionScene& s) { return std::make_unique<Holder>(s.installDir + L"\\b.txt"); }},
+         [](WholeVersionScene& s) { return std::make_unique<FileHolder>(s.installDir + L"\\b.txt"); }},
         {"journal cannot be written",
          [](WholeVersionScene& s) {
              WriteBytes(s.installDir + L"\\Update.copyjournal", "x");
-             return std::make_unique<Holder>(s.installDir + L"\\Update.copyjournal");
+             return std::make_unique<FileHolder>(s.installDir + L"\\Update.copyjournal");
          }},
         {"source missing midway",
          [](WholeVersionScene& s) {
              ::DeleteFileW((s.downloadDir + L"\\b.txt").c_str());
-             return std::unique_ptr<Holder>();
+             return std::unique_ptr<FileHolder>();
          }},
     };
     for (const Case& c : cases) {
         WholeVersionScene scene;
-        std::unique_ptr<Holder> holder = c.arrange(scene);
+        std::unique_ptr<FileHolder> holder = c.arrange(scene);
         if (holder) {
-            ASSERT_TRUE(holder->holding) << c.name;
+            ASSERT_TRUE(holder->holding()) << c.name;
         }
 
         const bool copied = scene.engine.CopyDirectory(scene.names);

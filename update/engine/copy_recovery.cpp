@@ -5,6 +5,7 @@
 #include <boost/filesystem.hpp>
 
 #include "diag/text_format.h"
+#include "engine/manifest_names.h"
 #include "engine/plain_paths.h"
 #include "engine/updater_log.h"
 #include "velisk/handles.h"
@@ -17,14 +18,6 @@ constexpr uint64_t kMaxJournalBytes = 64ull << 20;
 std::wstring WithSeparator(const std::wstring& folder) {
     if (!folder.empty() && folder.back() != L'\\' && folder.back() != L'/') return folder + L"\\";
     return folder;
-}
-
-std::wstring BackslashName(const std::wstring& name) {
-    std::wstring text = name;
-    for (wchar_t& c : text) {
-        if (c == L'/') c = L'\\';
-    }
-    return text;
 }
 
 // The whole file, or false when it is not a plain readable file of a sane size.
@@ -104,7 +97,7 @@ public:
     RepairCounts RollBack() const {
         RepairCounts counts;
         for (const CopyJournalFile& file : m_journal.files) {
-            const std::wstring destination = m_installDir + BackslashName(file.name);
+            const std::wstring destination = m_installDir + WithBackslashes(file.name);
             uint64_t size = 0;
             if (file.existed) {
                 // No backup: the copy never reached this file, so it is intact.
@@ -133,7 +126,7 @@ public:
     const std::wstring& backupDir() const { return m_backupDir; }
 
 private:
-    std::wstring Backup(const CopyJournalFile& file) const { return m_backupDir + L"\\" + BackslashName(file.name); }
+    std::wstring Backup(const CopyJournalFile& file) const { return m_backupDir + L"\\" + WithBackslashes(file.name); }
 
     const std::wstring& m_installDir;
     const CopyJournal& m_journal;

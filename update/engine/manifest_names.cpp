@@ -18,14 +18,6 @@ bool HasControlCharacter(const std::wstring& name) {
     return false;
 }
 
-std::wstring WithBackslashes(const std::wstring& name) {
-    std::wstring text = name;
-    for (wchar_t& c : text) {
-        if (c == L'/') c = L'\\';
-    }
-    return text;
-}
-
 // CompareStringOrdinal's answer (CSTR_LESS_THAN, CSTR_EQUAL, CSTR_GREATER_THAN)
 // for the two names with unified separators, ignoring case.
 int CompareNames(const std::wstring& a, const std::wstring& b) {
@@ -36,6 +28,14 @@ int CompareNames(const std::wstring& a, const std::wstring& b) {
 }
 
 }  // namespace
+
+std::wstring WithBackslashes(const std::wstring& name) {
+    std::wstring text = name;
+    for (wchar_t& c : text) {
+        if (c == L'/') c = L'\\';
+    }
+    return text;
+}
 
 bool IsContainedManifestName(const std::wstring& name) {
     if (name.empty() || IsSeparator(name.front())) return false;

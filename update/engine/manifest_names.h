@@ -13,6 +13,9 @@
 // before any download, copy or deletion.
 bool IsContainedManifestName(const std::wstring& name);
 
+// `name` with every "/" turned into "\\" (a manifest name as a Windows path).
+std::wstring WithBackslashes(const std::wstring& name);
+
 // True when `a` and `b` name the same file as Windows sees it: equal after
 // "/" is taken as "\\", ignoring case the way the file system does (ordinal,
 // by the system's upper-case table).
