@@ -370,3 +370,30 @@ TEST(StagedCopy, CaseOrSeparatorRenameBetweenVersionsKeepsTheFile) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(InterruptedCopy, UpdateThatCannotRepairTheInstallationStopsBeforeItDownloads) {
+    CutCopy cut;
+    cut.WriteJournal(cut.Journal(false));
+    FileHolder holder(cut.Installed(L"a.txt"));  // its restore fails
+    ASSERT_TRUE(holder.holding());
+    StatusLog statuses;
+    SDKUpdater engine;
+    engine.SetStatusCallback(&StatusLog::Callback, &statuses);
+    engine.SetDirectories((cut.root / L"download").c_str(), (cut.installDir + L"\\").c_str(), nullptr);
+    LogCapture log;
+
+    EXPECT_FALSE(engine.BeginUpdate(L"http://localhost/none/ProgramConfig.zdb.zip", 1, L""));
+
+    EXPECT_EQ(statuses.codes(), (std::vector<int>{FUS_FAIL}));
+    EXPECT_EQ(log.Count("UpdateDatabaseFile"), 0);
+    EXPECT_EQ(log.Count("repaired interrupted copy: incomplete"), 1) << AllText(log);
+    holder.End();
+    // Kept for the next start, which can now finish the repair.
+    EXPECT_TRUE(cut.Repair());
+    EXPECT_EQ(ReadBytes(cut.Installed(L"a.txt")), "old a");
+    EXPECT_FALSE(FileExists(cut.Installed(L"new\\n.txt")));
+}
+
+}  // namespace

@@ -10,6 +10,7 @@
 #include <new>
 
 #include "diag/text_format.h"
+#include "engine/copy_recovery.h"
 #include "engine/database_checker.h"
 #include "engine/manifest_names.h"
 #include "engine/sdk_updater.h"
@@ -194,6 +195,11 @@ bool SDKUpdater::BeginUpdate(const wchar_t* databaseUrl, int removeDownloadDir, 
 }
 
 bool SDKUpdater::RunUpdate(const wchar_t* databaseUrl, const wchar_t* iniPath) {
+    // Files are verified against a whole installation only: a copy cut off
+    // earlier is repaired first (the client is closed by now), and a run
+    // whose repair cannot finish stops before it downloads anything.
+    if (!RepairInterruptedCopy(m_installDir)) return false;
+
     UPDATER_LOG(INFO) << "LoadPlugins";
     LoadPlugins(m_pluginOptions.pluginDir);
 
