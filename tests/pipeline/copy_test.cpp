@@ -17,46 +17,17 @@
 namespace {
 
 using pipeline_testing::CopyTree;
+using pipeline_testing::FileHolder;
 using pipeline_testing::Fixture;
 using pipeline_testing::ListTree;
 using pipeline_testing::SameBytes;
 using pipeline_testing::StatusLog;
-using testing_support::BinFile;
-using testing_support::ChildProcess;
 using testing_support::DirExists;
 using testing_support::FileExists;
 using testing_support::LogCapture;
 using testing_support::ReadBytes;
 using testing_support::ScratchDir;
-using testing_support::WaitFor;
 using testing_support::WriteBytes;
-
-bool CanOpenExclusively(const std::wstring& path) {
-    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    ::CloseHandle(file);
-    return true;
-}
-
-// A stand-in process that holds `path` open without sharing while it lives.
-class FileHolder {
-public:
-    explicit FileHolder(const std::wstring& path)
-        : m_process(L"\"" + BinFile(L"file_holder.exe") + L"\" \"" + path + L"\"") {
-        m_holding = m_process.started() && WaitFor([&] { return !CanOpenExclusively(path); });
-    }
-    bool holding() const { return m_holding; }
-    bool running() { return !m_process.Wait(0); }
-    DWORD pid() const { return m_process.pid(); }
-    void End() {
-        m_process.Terminate();
-        m_process.Wait(10000);
-    }
-
-private:
-    ChildProcess m_process;
-    bool m_holding = false;
-};
 
 // A download folder of new files and an installation of old ones:
 // a.txt, b.txt and d.txt are replaced, c.txt is new.

@@ -15,6 +15,11 @@ OUT_DIR afterwards:
                             "../outside.txt"
     bad/wrong_x.dll.zip     an archive of bin/x.dll whose bytes are not the
                             listed ones
+    bad/installed_renamed.zdb   version 6's manifest with the names spelt in
+                            other cases and separators ("BIN\\X.DLL")
+    interrupted/v1/install/ and interrupted/v2/server/a/b/7/   a pair of
+                            versions whose copy phase takes long enough to be
+                            cut off (a large file between small ones)
 """
 
 import os
@@ -40,6 +45,30 @@ HOSTILE = {
     "absolute": "/evil.txt",
     "dots_and_blank": "bin/.. /evil.txt",
 }
+
+
+def big_file(rng, size):
+    """Bytes that zip well (a 16 KiB block repeated) but differ per call."""
+    block = rng.randbytes(16384)
+    return block * (size // len(block))
+
+
+def interrupted_versions(rng):
+    v1 = {
+        "a_first.txt": b"first file, version 6\n",
+        "big.bin": big_file(rng, 24 << 20),
+        "keep.txt": b"kept\n",
+        "old.txt": b"only version 6\n",
+        "zz_last.txt": b"last file, version 6\n",
+    }
+    v2 = {
+        "a_first.txt": b"first file, version 7, longer\n",
+        "big.bin": big_file(rng, 24 << 20),
+        "keep.txt": b"kept\n",
+        "new_dir/new.txt": b"new in version 7\n",
+        "zz_last.txt": b"last file, version 7\n",
+    }
+    return v1, v2
 
 
 def v2_files(rng):
@@ -115,6 +144,26 @@ def main(tool, out):
     with open(wrong, "wb") as f:
         f.write(b"x-version-2" * 699 + b"tampered!!!")
     archives.write_file_archive(wrong, os.path.join(bad, "wrong_x.dll.zip"))
+
+    renamed = {"bin/x.dll": "BIN\\X.DLL", "change_a.bin": "Change_A.bin", "sub/keep2.dat": "SUB\\Keep2.DAT"}
+    manifest.write_manifest(os.path.join(bad, "installed_renamed.zdb"),
+                            [(renamed.get(name, name), digest) for name, digest in v1_rows],
+                            ["http://localhost/a/b/"], 6)
+
+    # A pair of versions for cutting a copy off midway.
+    cut_v1, cut_v2 = interrupted_versions(rng)
+    cut_install = os.path.join(out, "interrupted", "v1", "install")
+    write_tree(cut_install, cut_v1)
+    cut_v1_server = os.path.join(out, "interrupted", "v1", "server")
+    publish(tool, cut_install, 6, "http://localhost/a/b/", cut_v1_server)
+    unpack_manifest(os.path.join(cut_v1_server, "6", "ProgramConfig.zdb.zip"), cut_install)
+    shutil.copy(os.path.join(cut_v1_server, "6", "version.ini"), cut_install)
+    cut_source = os.path.join(out, "interrupted", "v2", "source")
+    write_tree(cut_source, cut_v2)
+    cut_server = os.path.join(out, "interrupted", "v2", "server", "a", "b")
+    publish(tool, cut_source, 7, "http://localhost/a/b/", cut_server)
+    unpack_manifest(os.path.join(cut_server, "7", "ProgramConfig.zdb.zip"),
+                    os.path.join(out, "interrupted", "v2", "manifest"))
 
     open(os.path.join(out, "stamp"), "w").close()
 

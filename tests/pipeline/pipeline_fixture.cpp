@@ -10,6 +10,26 @@
 namespace fs = boost::filesystem;
 
 namespace pipeline_testing {
+namespace {
+
+bool CanOpenExclusively(const std::wstring& path) {
+    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    ::CloseHandle(file);
+    return true;
+}
+
+}  // namespace
+
+FileHolder::FileHolder(const std::wstring& path)
+    : m_process(L"\"" + testing_support::BinFile(L"file_holder.exe") + L"\" \"" + path + L"\"") {
+    m_holding = m_process.started() && testing_support::WaitFor([&] { return !CanOpenExclusively(path); });
+}
+
+void FileHolder::End() {
+    m_process.Terminate();
+    m_process.Wait(10000);
+}
 
 std::wstring Fixture(const std::wstring& part) {
     const std::string unixPath = VELISK_PIPELINE_FIXTURE;

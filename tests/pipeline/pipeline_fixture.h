@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine/auto_updater.h"
+#include "support/test_support.h"
 
 namespace pipeline_testing {
 
@@ -23,6 +24,23 @@ std::vector<std::wstring> ListTree(const std::wstring& root);
 
 // True when both files exist and hold the same bytes.
 bool SameBytes(const std::wstring& a, const std::wstring& b);
+
+// A stand-in process (file_holder.exe) that holds `path` open without
+// sharing while it lives, as a program that keeps a file open would.
+class FileHolder {
+public:
+    explicit FileHolder(const std::wstring& path);
+    // True once the file is held.
+    bool holding() const { return m_holding; }
+    bool running() { return !m_process.Wait(0); }
+    DWORD pid() const { return m_process.pid(); }
+    // Ends the holder, which lets the file go.
+    void End();
+
+private:
+    testing_support::ChildProcess m_process;
+    bool m_holding = false;
+};
 
 // One status record as text: code, index, total, fileSize, received,
 // totalReceived and the name, separated by blanks. Plug-ins write the same.

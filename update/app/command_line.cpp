@@ -9,6 +9,7 @@
 #include "app/update_dlg.h"
 #include "diag/statistics.h"
 #include "diag/text_format.h"
+#include "engine/copy_recovery.h"
 #include "engine/version_ini.h"
 
 namespace {
@@ -79,6 +80,7 @@ bool CUpdateDlg::InitFromCommandLine(const wchar_t* commandLine) {
         if (args.count() < 4) return false;
         m_installDir = WithTrailingSeparator(args[3]);
         if (!AcquireInstallLock()) return false;
+        RepairInterruptedCopy(m_installDir);  // a copy cut off by a crash is undone first
         bool restart = false;
         m_restartOnCrash = false;
         if (args.count() >= 5 && std::wcscmp(args[4], L"-restart") == 0) {
@@ -102,6 +104,7 @@ bool CUpdateDlg::InitFromCommandLine(const wchar_t* commandLine) {
     const std::wstring installedIni = m_installDir + L"version.ini";
     killRelatedExe();
     if (!AcquireInstallLock()) return false;
+    RepairInterruptedCopy(m_installDir);  // a copy cut off by a crash is undone first
 
     m_targetExe = ReadIniString(m_newIniPath, kUpdate, L"target", L"VeliskLive.exe", 256);
     m_versionName = ReadIniString(m_newIniPath, kUpdate, L"versionName", L"", 256);

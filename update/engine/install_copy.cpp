@@ -10,9 +10,11 @@
 #include <utility>
 
 #include "diag/text_format.h"
+#include "engine/copy_recovery.h"
 #include "engine/database_checker.h"
 #include "engine/file_copy.h"
 #include "engine/manifest_names.h"
+#include "engine/plain_paths.h"
 #include "engine/sdk_updater.h"
 #include "engine/updater_log.h"
 #include "lockscan.h"
@@ -68,17 +70,42 @@ int SDKUpdater::CopyFileWithDirs(const std::wstring& source, const std::wstring&
 
 bool SDKUpdater::IsExcluded(const std::wstring& name) const {
     for (const std::wstring& excluded : m_excludedFiles) {
-        if (excluded == name) return true;
+        if (SameManifestName(excluded, name)) return true;
     }
     return false;
 }
 
+int SDKUpdater::BackUpFile(const std::wstring& destination, const std::wstring& backup, const std::wstring& partial) {
+    // The backup is written under a temporary name, flushed, and only then
+    // moved to its place: a backup under its own name is always complete,
+    // which is what a repair after a crash relies on.
+    const int status = CopyFileWithDirs(destination, partial);
+    if (status != kCopied) {
+        if (status != kSourceMissing) ::DeleteFileW(partial.c_str());
+        return status;
+    }
+    const DWORD attributes = ::GetFileAttributesW(partial.c_str());
+    const bool readOnly = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY);
+    if (readOnly) ::SetFileAttributesW(partial.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+    const bool flushed = FlushFileToDisk(partial);
+    if (readOnly) ::SetFileAttributesW(partial.c_str(), attributes);
+    boost::system::error_code error;
+    fs::create_directories(fs::path(backup).parent_path(), error);
+    if (!flushed || !::MoveFileExW(partial.c_str(), backup.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        UPDATER_LOG(ERROR) << "backup not completed " << WideToUtf8Log(backup) << " error " << ::GetLastError();
+        RemoveTreeNoFollow(partial);
+        return kFileSystemError;
+    }
+    return kCopied;
+}
+
 int SDKUpdater::CopyWithBackup(const std::wstring& name, const std::wstring& backupDir, int& backupStatus) {
     const std::wstring backup = backupDir + L"\\" + name;
+    const std::wstring partial = backupDir + L".partial";
     const std::wstring destination = m_installDir + m_dstCopySubDir + name;
     const std::wstring source = m_downloadDir + name;
 
-    backupStatus = CopyFileWithDirs(destination, backup);
+    backupStatus = BackUpFile(destination, backup, partial);
     UPDATER_LOG(INFO) << "back-up from " << WideToUtf8Log(destination);
     UPDATER_LOG(INFO) << "to " << WideToUtf8Log(backup);
     UPDATER_LOG(INFO) << "return status is " << backupStatus;
@@ -96,7 +123,7 @@ int SDKUpdater::CopyWithBackup(const std::wstring& name, const std::wstring& bac
         if (lock.retry) {
             attempts = 1;
             if (!BackupDone(backupStatus)) {
-                backupStatus = CopyFileWithDirs(destination, backup);
+                backupStatus = BackUpFile(destination, backup, partial);
                 UPDATER_LOG(INFO) << "back-up again, return status is " << backupStatus;
             }
             status = BackupDone(backupStatus) ? CopyFileWithDirs(source, destination) : backupStatus;
@@ -109,12 +136,12 @@ int SDKUpdater::CopyWithBackup(const std::wstring& name, const std::wstring& bac
     return status;
 }
 
-void SDKUpdater::RestoreBackup(const std::wstring& backup, const std::wstring& destination) {
+bool SDKUpdater::RestoreBackup(const std::wstring& backup, const std::wstring& destination) {
     int status = CopyFileWithDirs(backup, destination);
     UPDATER_LOG(INFO) << "rollback from " << WideToUtf8Log(backup);
     UPDATER_LOG(INFO) << "to " << WideToUtf8Log(destination);
     UPDATER_LOG(INFO) << "return status is " << status;
-    if (!IsCopyError(status)) return;
+    if (!IsCopyError(status)) return status == kCopied;
     int attempts = 0;
     LockedFileQuery lock(destination);
     if (lock.retry) {
@@ -125,19 +152,48 @@ void SDKUpdater::RestoreBackup(const std::wstring& backup, const std::wstring& d
         UPDATER_LOG(INFO) << 1 << "th attempt fail";
     }
     UPDATER_LOG(INFO) << "attemp count " << attempts << ", in finally return status is " << status;
+    return status == kCopied;
 }
 
-bool SDKUpdater::CopyDirectory(const std::vector<std::wstring>& names) {
-    UPDATER_LOG(INFO) << "files size = " << names.size();
-    UPDATER_LOG(INFO) << "m_dstCopySubDir = " << WideToUtf8Log(m_dstCopySubDir);
-    const std::wstring backupDir = m_installDir + std::to_wstring(::GetTickCount());
-    bool ok = true;
-    std::vector<std::pair<std::wstring, std::wstring>> rollback;  // (backup, destination)
+bool SDKUpdater::IsSkippedOnCopy(const std::wstring& name, ManifestNameSet& seen) const {
+    // A name met twice (as Windows compares names) is copied once: a second
+    // backup would be taken of the file already replaced.
+    return IsExcluded(name) || !seen.insert(name).second;
+}
 
+CopyJournal SDKUpdater::PlanCopyJournal(const std::vector<std::wstring>& names, const std::wstring& backupName) const {
+    CopyJournal journal;
+    journal.backupName = backupName;
+    std::wstring staging = m_dstCopySubDir;
+    while (!staging.empty() && (staging.back() == L'\\' || staging.back() == L'/')) staging.pop_back();
+    if (IsStagingFolderName(staging)) journal.stagingName = staging;
+    ManifestNameSet seen;
+    for (const std::wstring& name : names) {
+        if (IsSkippedOnCopy(name, seen)) continue;
+        CopyJournalFile file;
+        file.name = m_dstCopySubDir + name;
+        WIN32_FILE_ATTRIBUTE_DATA data = {};
+        if (::GetFileAttributesExW((m_installDir + file.name).c_str(), GetFileExInfoStandard, &data)) {
+            file.existed = true;
+            file.size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+        }
+        journal.files.push_back(file);
+    }
+    return journal;
+}
+
+bool SDKUpdater::CopyEachFile(const std::vector<std::wstring>& names, const std::wstring& backupDir,
+                              std::vector<std::pair<std::wstring, std::wstring>>& rollback) {
+    bool ok = true;
+    ManifestNameSet seen;
     for (const std::wstring& name : names) {
         UPDATER_LOG(INFO) << "start copy file " << WideToUtf8Log(name);
         if (IsExcluded(name)) {
             UPDATER_LOG(INFO) << "File excluded On Copy!!!";
+            continue;
+        }
+        if (IsSkippedOnCopy(name, seen)) {
+            UPDATER_LOG(INFO) << "same file named twice, copied once";
             continue;
         }
         int backupStatus = kSourceMissing;
@@ -150,12 +206,55 @@ bool SDKUpdater::CopyDirectory(const std::vector<std::wstring>& names) {
             rollback.emplace_back(backupDir + L"\\" + name, m_installDir + m_dstCopySubDir + name);
         }
     }
+    return ok;
+}
 
-    if (!ok) {
-        UPDATER_LOG(INFO) << "copy fail, start to roll back ...";
-        for (const auto& [backup, destination] : rollback) RestoreBackup(backup, destination);
+void SDKUpdater::EndCopyJournal(bool copied, bool backupStillNeeded, const std::wstring& backupDir) {
+    if (backupStillNeeded) {
+        // The backup holds the only copy of a file that could not be restored:
+        // keep it, and the journal, so the next start restores it.
+        UPDATER_LOG(ERROR) << "rollback incomplete, backup folder kept " << WideToUtf8Log(backupDir);
+        return;
     }
-    RemoveFolder(backupDir);
+    // After a complete copy the journal is marked first, so that a crash
+    // while the backup is being removed keeps the new version. Without the
+    // mark the journal goes first: a backup folder alone is only removed.
+    const bool committed = copied && CommitCopyJournal(m_installDir);
+    if (!committed) RemoveCopyJournal(m_installDir);
+    const bool removed = RemoveTreeNoFollow(backupDir) && RemoveTreeNoFollow(backupDir + L".partial");
+    if (!committed) return;
+    if (removed) {
+        RemoveCopyJournal(m_installDir);
+    } else {
+        // The committed journal stays, so the next start removes the rest.
+        UPDATER_LOG(WARNING) << "backup folder not removed, journal kept " << WideToUtf8Log(backupDir);
+    }
+}
+
+bool SDKUpdater::CopyDirectory(const std::vector<std::wstring>& names) {
+    UPDATER_LOG(INFO) << "files size = " << names.size();
+    UPDATER_LOG(INFO) << "m_dstCopySubDir = " << WideToUtf8Log(m_dstCopySubDir);
+    if (!RepairInterruptedCopy(m_installDir)) {
+        UPDATER_LOG(ERROR) << "copy refused: an interrupted copy is not repaired";
+        return false;
+    }
+    const std::wstring backupName = std::to_wstring(::GetTickCount());
+    const std::wstring backupDir = m_installDir + backupName;
+    bool ok = BeginCopyJournal(m_installDir, PlanCopyJournal(names, backupName));
+    if (!ok) UPDATER_LOG(ERROR) << "copy journal cannot be written " << WideToUtf8Log(CopyJournalPath(m_installDir));
+
+    bool backupStillNeeded = false;
+    if (ok) {
+        std::vector<std::pair<std::wstring, std::wstring>> rollback;  // (backup, destination)
+        ok = CopyEachFile(names, backupDir, rollback);
+        if (!ok) {
+            UPDATER_LOG(INFO) << "copy fail, start to roll back ...";
+            for (const auto& [backup, destination] : rollback) {
+                if (!RestoreBackup(backup, destination)) backupStillNeeded = true;
+            }
+        }
+        EndCopyJournal(ok, backupStillNeeded, backupDir);
+    }
     if (!ok && !m_dstCopySubDir.empty()) {
         UPDATER_LOG(INFO) << "delete the folder " << WideToUtf8Log(m_installDir + m_dstCopySubDir);
         RemoveFolder(m_installDir + m_dstCopySubDir);
@@ -183,7 +282,7 @@ void SDKUpdater::LogLockingProcesses(const DWORD* pids, int count) {
     }
 }
 
-int SDKUpdater::DeleteOldFiles(const wchar_t* folder, const std::set<std::wstring>& names) {
+int SDKUpdater::DeleteOldFiles(const wchar_t* folder, const ManifestNameSet& names) {
     UPDATER_LOG(INFO) << "will delete " << names.size() << " old files";
     if (folder == nullptr || std::wstring(folder).size() < 2) return 0;
     std::wstring base = folder;
@@ -246,7 +345,7 @@ bool SDKUpdater::ApplyStagedUpdateSteps(const wchar_t* srcDir, const wchar_t* ds
     if (srcDir == nullptr || dstDir == nullptr) return false;
     const std::wstring newManifest = std::wstring(srcDir) + L"\\" + kManifestFileName;
     const std::wstring installedManifest = std::wstring(dstDir) + L"\\" + kManifestFileName;
-    std::set<std::wstring> obsolete;
+    ManifestNameSet obsolete;
     const bool obsoleteKnown = ComputeObsoleteFiles(newManifest, installedManifest, obsolete);
     const bool copied = CopyFromFolder(srcDir, dstDir, removeSource);
     if (copied && obsoleteKnown) DeleteOldFiles(dstDir, obsolete);
@@ -254,7 +353,7 @@ bool SDKUpdater::ApplyStagedUpdateSteps(const wchar_t* srcDir, const wchar_t* ds
 }
 
 bool SDKUpdater::ComputeObsoleteFiles(const std::wstring& newManifest, const std::wstring& installedManifest,
-                                      std::set<std::wstring>& obsolete) {
+                                      ManifestNameSet& obsolete) {
     obsolete.clear();
     if (m_updateAlgorithm == nullptr) m_updateAlgorithm = new DataBaseChecker(m_installDir);
     m_updateAlgorithm->OpenDatabase(installedManifest.c_str());

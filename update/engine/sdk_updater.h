@@ -19,6 +19,8 @@
 #include <vector>
 
 #include "engine/auto_updater.h"
+#include "engine/copy_journal.h"
+#include "engine/manifest_names.h"
 #include "engine/update_plugin.h"
 #include "engine/update_algorithm.h"
 
@@ -75,12 +77,17 @@ public:
 
     // Copies every name (relative to m_downloadDir) into the installation
     // (m_installDir, or m_installDir + m_dstCopySubDir when staging), backing
-    // up each replaced file first. Excluded names are skipped. A destination
-    // held by another process gets one retry after GetLockedFileInfo. After
-    // any failure (FUS_COPYFAIL per file, later files still copied) every
-    // backed-up file is restored and, when staging, the staging folder is
-    // removed. The backup folder is always removed. True when every copy
-    // that was not excluded succeeded.
+    // up each replaced file first. Excluded names (and a second spelling of
+    // a name already copied) are skipped. A destination held by another
+    // process gets one retry after GetLockedFileInfo. After any failure
+    // (FUS_COPYFAIL per file, later files still copied) every backed-up file
+    // is restored and, when staging, the staging folder is removed. A copy
+    // journal in the installation covers the whole copy, so that a crash
+    // midway is repaired by the next run; a journal left by an earlier run
+    // is repaired first. The backup folder is removed at the end unless a
+    // file could not be restored from it (it is then kept with the journal
+    // and its path logged). True when every copy that was not excluded
+    // succeeded.
     bool CopyDirectory(const std::vector<std::wstring>& names);
 
     // Copies `source` over `destination`, creating the destination's missing
@@ -90,14 +97,14 @@ public:
     // Deletes folder + name for every regular file among `names` (folders
     // and missing names are left alone; names that could leave `folder` are
     // never touched). Returns the number of files deleted.
-    int DeleteOldFiles(const wchar_t* folder, const std::set<std::wstring>& names);
+    int DeleteOldFiles(const wchar_t* folder, const ManifestNameSet& names);
 
     // Fills `obsolete` with the names that `installedManifest` lists and
     // `newManifest` does not. False (with "local zdb fail" or "new zdb fail"
     // logged) when either manifest lists no files; `obsolete` is then not to
     // be used. Leaves m_updateAlgorithm empty on every path.
     bool ComputeObsoleteFiles(const std::wstring& newManifest, const std::wstring& installedManifest,
-                              std::set<std::wstring>& obsolete);
+                              ManifestNameSet& obsolete);
 
     // Appends every regular file below `folder` (depth first, in the file
     // system's order) as its path with the first root.size() + 1 characters
@@ -130,9 +137,9 @@ private:
     bool ApplyStagedUpdateSteps(const wchar_t* srcDir, const wchar_t* dstDir, int removeSource);
     bool UpdateDatabaseFile(const wchar_t* databaseUrl);
     void EnsureAlgorithm();
-    void GetOldFileList(std::set<std::wstring>& oldFiles);
+    void GetOldFileList(ManifestNameSet& oldFiles);
     bool GetAllFiles(std::vector<std::wstring>& allFiles);
-    bool VerifyInstalledFiles(const std::vector<std::wstring>& allFiles, std::set<std::wstring>& oldFiles,
+    bool VerifyInstalledFiles(const std::vector<std::wstring>& allFiles, ManifestNameSet& oldFiles,
                               std::vector<std::wstring>& updateFiles);
     bool DownloadUpdateFiles(const std::vector<std::wstring>& urls, const std::vector<std::wstring>& updateFiles);
     bool DownloadOneFile(std::wstring& base, const std::vector<std::wstring>& urls, const std::wstring& name,
@@ -145,8 +152,22 @@ private:
     // Copies one name of CopyDirectory: backup, copy, locked-file retry.
     // Returns the copy status; `backupStatus` receives the backup's.
     int CopyWithBackup(const std::wstring& name, const std::wstring& backupDir, int& backupStatus);
-    // Restores one backed-up file, with the same locked-file retry.
-    void RestoreBackup(const std::wstring& backup, const std::wstring& destination);
+    // Backs `destination` up to `backup` through the temporary file
+    // `partial` (flushed, then moved into place). Returns a CopyStatus.
+    int BackUpFile(const std::wstring& destination, const std::wstring& backup, const std::wstring& partial);
+    // Restores one backed-up file, with the same locked-file retry; true
+    // when it is back.
+    bool RestoreBackup(const std::wstring& backup, const std::wstring& destination);
+    // True for a name that the copy skips: excluded, or already in `seen`
+    // (which it joins otherwise).
+    bool IsSkippedOnCopy(const std::wstring& name, ManifestNameSet& seen) const;
+    // The journal of copying `names` with the backup folder `backupName`.
+    CopyJournal PlanCopyJournal(const std::vector<std::wstring>& names, const std::wstring& backupName) const;
+    // The copy loop of CopyDirectory; fills the rollback list.
+    bool CopyEachFile(const std::vector<std::wstring>& names, const std::wstring& backupDir,
+                      std::vector<std::pair<std::wstring, std::wstring>>& rollback);
+    // Ends the journal and the backup folder after the copy (and rollback).
+    void EndCopyJournal(bool copied, bool backupStillNeeded, const std::wstring& backupDir);
     // Asks Lockscan.dll to free `destination`; true when a retry is worth it.
     static bool FreeLockedFile(const std::wstring& destination);
     bool IsExcluded(const std::wstring& name) const;

@@ -12,6 +12,7 @@
 
 #include "diag/catching_call.h"
 #include "diag/text_format.h"
+#include "engine/copy_recovery.h"
 #include "engine/database_checker.h"
 #include "engine/manifest_authentication.h"
 #include "engine/manifest_keys.h"
@@ -220,6 +221,11 @@ void SDKUpdater::RunEndStep(Step&& step) {
 }
 
 bool SDKUpdater::RunUpdate(const wchar_t* databaseUrl, const wchar_t* iniPath) {
+    // Files are verified against a whole installation only: a copy cut off
+    // earlier is repaired first (the client is closed by now), and a run
+    // whose repair cannot finish stops before it downloads anything.
+    if (!RepairInterruptedCopy(m_installDir)) return false;
+
     UPDATER_LOG(INFO) << "LoadPlugins";
     LoadPlugins(m_pluginOptions.pluginDir);
 
@@ -227,7 +233,7 @@ bool SDKUpdater::RunUpdate(const wchar_t* databaseUrl, const wchar_t* iniPath) {
     if (!UpdateDatabaseFile(databaseUrl)) return false;
 
     EnsureAlgorithm();
-    std::set<std::wstring> oldFiles;
+    ManifestNameSet oldFiles;
     boost::system::error_code error;
     if (fs::is_regular_file(fs::path(m_installDir + kManifestFileName), error)) {
         m_updateAlgorithm->OpenDatabase((m_installDir + kManifestFileName).c_str());
@@ -311,7 +317,7 @@ void SDKUpdater::ReleaseAlgorithm() {
     algorithm->Release();
 }
 
-void SDKUpdater::GetOldFileList(std::set<std::wstring>& oldFiles) {
+void SDKUpdater::GetOldFileList(ManifestNameSet& oldFiles) {
     ManifestNameSlot* names = nullptr;
     int count = 0;
     m_updateAlgorithm->GetFileList(&names, &count);
@@ -338,7 +344,7 @@ bool SDKUpdater::GetAllFiles(std::vector<std::wstring>& allFiles) {
     return true;
 }
 
-bool SDKUpdater::VerifyInstalledFiles(const std::vector<std::wstring>& allFiles, std::set<std::wstring>& oldFiles,
+bool SDKUpdater::VerifyInstalledFiles(const std::vector<std::wstring>& allFiles, ManifestNameSet& oldFiles,
                                       std::vector<std::wstring>& updateFiles) {
     UPDATER_LOG(INFO) << "FUS_VERIFYFILE starts ...";
     size_t verified = 0;

@@ -1,0 +1,29 @@
+// File-system steps that never follow a link: checks that a path below a
+// folder leads through real folders only, and removal of a folder tree that
+// removes links themselves instead of what they point to.
+#pragma once
+
+#include <string>
+
+// True when every level of `folder` + "\\" + `relative` that exists is a
+// real file or folder, not a reparse point (symbolic link, junction, mount
+// point), so nothing done at that path can reach outside `folder`. Levels
+// that do not exist are fine. `folder` itself is not looked at.
+bool IsPlainPathBelow(const std::wstring& folder, const std::wstring& relative);
+
+// Deletes `path` (a file or a folder with everything in it). A reparse point
+// met on the way is deleted as a link; what it points to is never entered.
+// Read-only files are deleted too. True when nothing is left at `path`.
+bool RemoveTreeNoFollow(const std::wstring& path);
+
+// Writes `bytes` to a new file at `path` (replacing an older one) and flushes
+// it to the disk before closing. False when any step fails; a file that was
+// not completely written is deleted again.
+bool WriteFileFlushed(const std::wstring& path, const std::string& bytes);
+
+// Appends `bytes` to the existing file `path` and flushes it. False on failure.
+bool AppendFileFlushed(const std::wstring& path, const std::string& bytes);
+
+// Flushes the file `path` to the disk. False when it cannot be opened for
+// writing or flushed.
+bool FlushFileToDisk(const std::wstring& path);
