@@ -81,17 +81,49 @@ public:
         ASSERT_TRUE(WriteUtf8(path, L"[update]\r\n" + update));
     }
 
-    // Runs Update.exe, started from startDir, with `arguments`.
+    // Runs Update.exe, started from startDir, with `arguments`. Its standard
+    // error goes to a file: the end sequence runs after the log files are
+    // closed, so its lines land there.
     void Run(const std::wstring& arguments) const {
         const std::map<std::wstring, std::wstring> env = {
             {L"TEMP", tempDir}, {L"TMP", tempDir}, {L"VELISK_REPORT_BASE_URL", L"http://127.0.0.1:9"}};
-        const ProcessResult result =
-            RunProcess(Quoted(programDir + L"\\Update.exe") + L" " + arguments, startDir, env, 90000);
-        ASSERT_TRUE(result.finished);
+        std::map<std::wstring, std::wstring> saved;
+        for (const auto& [name, value] : env) {
+            wchar_t old[4096] = {};
+            saved[name] = ::GetEnvironmentVariableW(name.c_str(), old, 4096) > 0 ? old : L"";
+            ::SetEnvironmentVariableW(name.c_str(), value.c_str());
+        }
+        SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
+        velisk::UniqueFileHandle errors(::CreateFileW((tempDir + L"\\stderr.txt").c_str(), GENERIC_WRITE,
+                                                      FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, CREATE_ALWAYS,
+                                                      0, nullptr));
+        STARTUPINFOW startup = {};
+        startup.cb = sizeof(startup);
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdOutput = errors.get();
+        startup.hStdError = errors.get();
+        PROCESS_INFORMATION info = {};
+        std::wstring commandLine = Quoted(programDir + L"\\Update.exe") + L" " + arguments;
+        const BOOL started = ::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                                              startDir.c_str(), &startup, &info);
+        for (const auto& [name, value] : saved) {
+            ::SetEnvironmentVariableW(name.c_str(), value.empty() ? nullptr : value.c_str());
+        }
+        ASSERT_TRUE(started);
+        velisk::UniqueKernelHandle process(info.hProcess);
+        velisk::UniqueKernelHandle thread(info.hThread);
+        const bool finished = ::WaitForSingleObject(process.get(), 90000) == WAIT_OBJECT_0;
+        if (!finished) ::TerminateProcess(process.get(), 1);
+        ASSERT_TRUE(finished);
         ::Sleep(300);  // stand-ins started last record their start
     }
 
     std::string InfoLog() const { return ReadBytes(tempDir + L"\\VeliskUpdateLog\\update_info.log"); }
+    // Every line of the run: the log files and what came after them.
+    std::string AllLines() const {
+        return InfoLog() + ReadBytes(tempDir + L"\\VeliskUpdateLog\\update_warning.log") +
+               ReadBytes(tempDir + L"\\stderr.txt");
+    }
 
     // The split command lines of every start of the stand-in at `path`.
     static std::vector<std::vector<std::wstring>> Starts(const std::wstring& path) {
@@ -161,7 +193,7 @@ TEST(ProgramStart, VisibleRunStartsClientLauncherAndSystemNetshByFullPath) {
         // <root>\Program.exe, <root>\Program Files.exe, ...\Velisk.exe,
         // ...\Velisk [测试].exe, <root>\Update.exe, netsh and client stand-ins.
         ASSERT_GE(tree.strayCount(), 10u);
-        tree.WriteIni(tree.installDir + L"\\version.ini", L"version=5\r\nfirewall=Velisk [测试] Live\r\n");
+        tree.WriteIni(tree.installDir + L"\\version.ini", L"version=5\r\nfirewall=Velisk [beta] Live\r\n");
         tree.WriteIni(tree.newIni, L"version=6\r\n");
         tree.Run(tree.UpdateArguments(c.trailingBackslash));
 
@@ -175,11 +207,11 @@ TEST(ProgramStart, VisibleRunStartsClientLauncherAndSystemNetshByFullPath) {
         // The firewall rule through the system's netsh (Wine has one).
         const std::wstring netsh = SystemProgramPath(L"netsh.exe");
         ASSERT_TRUE(FileExists(netsh)) << WideToUtf8String(netsh);
-        const std::string log = tree.InfoLog();
+        const std::string log = tree.AllLines();
         const std::string quotedNetsh = "started: \"" + WideToUtf8String(netsh) + "\" ";
-        EXPECT_TRUE(Contains(log, quotedNetsh + "advfirewall firewall delete rule name=\"Velisk [测试] Live\""))
+        EXPECT_TRUE(Contains(log, quotedNetsh + "advfirewall firewall delete rule name=\"Velisk [beta] Live\""))
             << log;
-        EXPECT_TRUE(Contains(log, quotedNetsh + "advfirewall firewall add rule name=\"Velisk [测试] Live\" dir=in "
+        EXPECT_TRUE(Contains(log, quotedNetsh + "advfirewall firewall add rule name=\"Velisk [beta] Live\" dir=in "
                                                 "action=allow program=\"" +
                                       WideToUtf8String(tree.ClientPath()) + "\""))
             << log;
@@ -194,7 +226,8 @@ TEST(ProgramStart, HiddenRunHandsTheClientACopyCommandItSplitsBackExactly) {
         {"folders without a trailing backslash", false},
         {"folders with a trailing backslash", true},
     };
-    const std::wstring related = L"[\"vk_service.exe\", \"助手 [x].exe\"]";
+    // version.ini values are read in the system's code page: ASCII names.
+    const std::wstring related = L"[\"vk_service.exe\", \"helper [x] (2).exe\"]";
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         HostileTree tree;
@@ -270,12 +303,12 @@ TEST(ProgramStart, HostileValuesOfTheNewVersionIniAreRefusedAndTheRunGoesOn) {
         tree.WriteIni(tree.newIni, c.newIni);
         tree.Run(tree.UpdateArguments(false));
 
-        const std::string warnings = ReadBytes(tree.tempDir + L"\\VeliskUpdateLog\\update_warning.log");
-        EXPECT_TRUE(Contains(warnings, c.warning)) << warnings;
+        const std::string lines = tree.AllLines();
+        EXPECT_TRUE(Contains(lines, c.warning)) << lines;
         EXPECT_EQ(RecordedCommands(tree.ClientPath()).size(), c.clientStarted ? 1u : 0u);
         // The run went on to its end: the launcher is started.
         EXPECT_EQ(RecordedCommands(tree.launcherPath).size(), 1u);
-        EXPECT_FALSE(Contains(tree.InfoLog(), "advfirewall"));
+        EXPECT_FALSE(Contains(lines, "advfirewall"));
         tree.ExpectNoStrayStarts();
     }
 }

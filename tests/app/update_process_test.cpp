@@ -309,7 +309,7 @@ TEST(UpdateProcess, HiddenUpdateNeverShowsAWindowAndHandsTheClientTheCopyCommand
     const std::wstring expectedStart = L"-copy \"" + BinFile(L"Update.exe") + L"\" \"" + run.installDir + L"\\update";
     EXPECT_NE(client[0].cmd.find(expectedStart), std::wstring::npos) << testing::PrintToString(client[0].cmd);
     const std::wstring expectedEnd = L"\" \"" + installNoSep + L"\" " + std::to_wstring(update.pid()) +
-                                     L" \"[\"vk_service.exe\"]\"";
+                                     L" \"[\\\"vk_service.exe\\\"]\"";  // quotes escaped for the split
     EXPECT_EQ(client[0].cmd.substr(client[0].cmd.size() - expectedEnd.size()), expectedEnd)
         << testing::PrintToString(client[0].cmd);
     EXPECT_EQ(client[0].cwd + L"\\", WithTrailingSeparator(run.installDir));
