@@ -179,15 +179,18 @@ public:
     const std::wstring tempDir;
 };
 
+// The folder arguments as callers write them: with and without a trailing
+// backslash.
+const struct FolderForm {
+    const char* name;
+    bool trailingBackslash;
+} kFolderForms[] = {
+    {"folders without a trailing backslash", false},
+    {"folders with a trailing backslash", true},
+};
+
 TEST(ProgramStart, VisibleRunStartsClientLauncherAndSystemNetshByFullPath) {
-    const struct {
-        const char* name;
-        bool trailingBackslash;
-    } cases[] = {
-        {"folders without a trailing backslash", false},
-        {"folders with a trailing backslash", true},
-    };
-    for (const auto& c : cases) {
+    for (const auto& c : kFolderForms) {
         SCOPED_TRACE(c.name);
         HostileTree tree;
         // <root>\Program.exe, <root>\Program Files.exe, ...\Velisk.exe,
@@ -219,16 +222,9 @@ TEST(ProgramStart, VisibleRunStartsClientLauncherAndSystemNetshByFullPath) {
 }
 
 TEST(ProgramStart, HiddenRunHandsTheClientACopyCommandItSplitsBackExactly) {
-    const struct {
-        const char* name;
-        bool trailingBackslash;
-    } cases[] = {
-        {"folders without a trailing backslash", false},
-        {"folders with a trailing backslash", true},
-    };
     // version.ini values are read in the system's code page: ASCII names.
     const std::wstring related = L"[\"vk_service.exe\", \"helper [x] (2).exe\"]";
-    for (const auto& c : cases) {
+    for (const auto& c : kFolderForms) {
         SCOPED_TRACE(c.name);
         HostileTree tree;
         tree.WriteIni(tree.installDir + L"\\version.ini", L"version=200\r\ncanHide=1\r\n");
@@ -253,14 +249,7 @@ TEST(ProgramStart, HiddenRunHandsTheClientACopyCommandItSplitsBackExactly) {
 }
 
 TEST(ProgramStart, CopyModeStartsTheInstallationsLauncherAndClientByFullPath) {
-    const struct {
-        const char* name;
-        bool trailingBackslash;
-    } cases[] = {
-        {"installation folder without a trailing backslash", false},
-        {"installation folder with a trailing backslash", true},
-    };
-    for (const auto& c : cases) {
+    for (const auto& c : kFolderForms) {
         SCOPED_TRACE(c.name);
         HostileTree tree;
         const std::wstring staging = tree.installDir + L"\\update 12345";
