@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/install_tasks.h"
+#include "app/program_start.h"
 #include "app/update_dlg.h"
 #include "support/log_capture.h"
 #include "support/test_support.h"
@@ -109,27 +110,35 @@ TEST(NewVersionIni, IsCopiedIntoTheInstallationOrItsStagingFolder) {
     EXPECT_EQ(ReadBytes(dir / L"install/update1234/version.ini"), "[update]\nversion=2\n");
 }
 
-TEST(FirewallRule, IsDeletedAndAddedAgainOnlyWhenNamed) {
+TEST(FirewallRule, IsDeletedAndAddedAgainOnlyWhenNamedBySystemNetsh) {
     ScratchDir dir(L"netsh");
     const std::wstring netsh = dir / L"netsh.exe";
     ASSERT_TRUE(::CopyFileW(BinFile(L"launcher_standin.exe").c_str(), netsh.c_str(), FALSE));
     wchar_t previous[MAX_PATH] = {};
     ::GetCurrentDirectoryW(MAX_PATH, previous);
-    ASSERT_TRUE(::SetCurrentDirectoryW(dir.path().c_str()));  // found before the system's netsh
+    // A netsh in the current folder is never the one started.
+    ASSERT_TRUE(::SetCurrentDirectoryW(dir.path().c_str()));
 
     ASSERT_TRUE(WriteBytes(dir / L"empty.ini", "[update]\nfirewall=\n"));
     ASSERT_TRUE(WriteBytes(dir / L"named.ini", "[update]\nfirewall=Velisk Live\n"));
+    ASSERT_TRUE(WriteBytes(dir / L"quoted.ini", "[update]\nfirewall=Velisk\" dir=out name=\"x\n"));
+    const std::string started = "started: \"" + WideToUtf8String(SystemProgramPath(L"netsh.exe")) + "\" ";
     CUpdateDlg dlg;
+    LogCapture log;
     dlg.UpdateFirewallRule(dir / L"empty.ini", L"C:\\App\\VeliskLive.exe");
-    EXPECT_TRUE(RecordedCommands(netsh).empty());
+    EXPECT_EQ(log.Count("started: "), 0);
 
-    dlg.UpdateFirewallRule(dir / L"named.ini", L"C:\\App\\VeliskLive.exe");
+    dlg.UpdateFirewallRule(dir / L"quoted.ini", L"C:\\App\\VeliskLive.exe");
+    EXPECT_EQ(log.Count("started: "), 0);
+    EXPECT_EQ(log.Count("firewall rule name refused: ", google::GLOG_WARNING), 1);
+
+    dlg.UpdateFirewallRule(dir / L"named.ini", L"C:\\Program Files\\App\\VeliskLive.exe");
     ::SetCurrentDirectoryW(previous);
-    EXPECT_EQ(RecordedCommands(netsh),
-              (std::vector<std::wstring>{
-                  L"netsh advfirewall firewall delete rule name=\"Velisk Live\"",
-                  L"netsh advfirewall firewall add rule name=\"Velisk Live\" dir=in action=allow "
-                  L"program=\"C:\\App\\VeliskLive.exe\""}));
+    EXPECT_TRUE(RecordedCommands(netsh).empty());
+    EXPECT_EQ(log.Count(started + "advfirewall firewall delete rule name=\"Velisk Live\""), 1);
+    EXPECT_EQ(log.Count(started + "advfirewall firewall add rule name=\"Velisk Live\" dir=in action=allow "
+                                  "program=\"C:\\Program Files\\App\\VeliskLive.exe\""),
+              1);
 }
 
 TEST(UrlProtocol, RegistersTheSchemeWithIconAndOpenCommand) {

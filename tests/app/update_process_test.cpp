@@ -97,7 +97,22 @@ TEST(UpdateProcess, CommandLinesWithoutAModeStartNothingAndShowNothing) {
         {"-copy with one argument", L"-copy a", false},
         {"-COPY is not the copy switch and four arguments are too few for an update", L"-COPY a b", false},
         {"five arguments are too few for an update", L"a b c d e", false},
-        {"-copy with source and destination is the copy mode", L"-copy a b", true},
+        // Relative or empty folders would be resolved against whatever folder
+        // is current (an empty one became the drive root): refused like a
+        // command line that is too short.
+        {"-copy with relative folders", L"-copy a b", false},
+        {"-copy with an empty installation folder", L"-copy C:\\VeliskNoSuchStaging \"\"", false},
+        {"update with an empty installation folder",
+         L"\"\" http://localhost/x.zip C:\\new\\version.ini 0 C:\\L C:\\L\\zuZavozeVororiz.exe", false},
+        {"update with a relative installation folder",
+         L"Client http://localhost/x.zip C:\\new\\version.ini 0 C:\\L C:\\L\\zuZavozeVororiz.exe", false},
+        {"update with a relative version.ini",
+         L"C:\\VeliskNoSuchClient http://localhost/x.zip version.ini 0 C:\\L C:\\L\\zuZavozeVororiz.exe", false},
+        {"update with an empty launcher folder",
+         L"C:\\VeliskNoSuchClient http://localhost/x.zip C:\\new\\version.ini 0 \"\" C:\\L\\zuZavozeVororiz.exe",
+         false},
+        {"-copy with absolute source and destination is the copy mode",
+         L"-copy C:\\VeliskNoSuchStaging C:\\VeliskNoSuchInstall", true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -127,13 +142,46 @@ TEST(UpdateProcess, VisibleUpdateRestartsClientWithNoUpdateAndStartsLauncherWith
     ASSERT_TRUE(WaitFor([&] { return !run.launcherRecords().empty() && !run.clientRecords().empty(); }));
     const auto launcher = run.launcherRecords();
     ASSERT_EQ(launcher.size(), 1u);
-    EXPECT_EQ(launcher[0].cmd, run.launcherPath + L" -d \"" + run.launcherDir + L"\"");
+    EXPECT_EQ(launcher[0].cmd, L"\"" + run.launcherPath + L"\" -d \"" + run.launcherDir + L"\"");
 
     const auto client = run.clientRecords();
     ASSERT_EQ(client.size(), 1u);
     const std::wstring& cmd = client[0].cmd;
     EXPECT_NE(cmd.find(L"Velisk Client.exe"), std::wstring::npos) << testing::PrintToString(cmd);
     EXPECT_EQ(cmd.substr(cmd.size() - 11), L" --noupdate") << testing::PrintToString(cmd);
+}
+
+// A running updater holds the installation's lock while it waits for its
+// caller (this test): a second one for the same installation, and this
+// process, find the lock held.
+TEST(UpdateProcess, LockHeldByARunningUpdaterRefusesTheSecond) {
+    UpdateRun run;
+    run.InstallClient(L"VeliskLive.exe");
+    ASSERT_TRUE(WriteUtf8(run.newIni, L"[update]\r\nversion=12\r\n"));
+    ChildProcess first(run.CommandLine(run.UpdateModeArguments(run.launcherPath, ::GetCurrentProcessId())), L"",
+                       run.Environment());
+    ASSERT_TRUE(first.started());
+    const std::wstring lockName = UsableLockName(InstallLockName(WithTrailingSeparator(run.installDir)));
+    ASSERT_TRUE(WaitFor([&] {
+        return static_cast<bool>(velisk::UniqueKernelHandle(::OpenMutexW(SYNCHRONIZE, FALSE, lockName.c_str())));
+    }));
+
+    CUpdateDlg here;
+    here.m_installDir = WithTrailingSeparator(run.installDir);
+    EXPECT_FALSE(here.AcquireInstallLock());
+
+    // Logs of its own: the first updater still writes to its files.
+    ScratchDir secondTemp(L"upd2");
+    auto env = run.Environment();
+    env[L"TEMP"] = env[L"TMP"] = secondTemp.path();
+    const ProcessResult second = RunProcess(run.CommandLine(run.UpdateModeArguments(run.launcherPath)), L"", env);
+    ASSERT_TRUE(second.finished);
+    const std::string secondLog = ReadBytes(secondTemp / L"VeliskUpdateLog\\update_info.log");
+    EXPECT_TRUE(Contains(secondLog, "install lock held by another updater: ")) << secondLog;
+    // The second shows nothing and starts only the launcher.
+    ASSERT_TRUE(WaitFor([&] { return !run.launcherRecords().empty(); }));
+    EXPECT_TRUE(run.clientRecords().empty());
+    first.Terminate();
 }
 
 TEST(UpdateProcess, LauncherNamedWithoutFolderIsNotStarted) {
@@ -261,7 +309,7 @@ TEST(UpdateProcess, HiddenUpdateNeverShowsAWindowAndHandsTheClientTheCopyCommand
     const std::wstring expectedStart = L"-copy \"" + BinFile(L"Update.exe") + L"\" \"" + run.installDir + L"\\update";
     EXPECT_NE(client[0].cmd.find(expectedStart), std::wstring::npos) << testing::PrintToString(client[0].cmd);
     const std::wstring expectedEnd = L"\" \"" + installNoSep + L"\" " + std::to_wstring(update.pid()) +
-                                     L" \"[\"vk_service.exe\"]\"";
+                                     L" \"[\\\"vk_service.exe\\\"]\"";  // quotes escaped for the split
     EXPECT_EQ(client[0].cmd.substr(client[0].cmd.size() - expectedEnd.size()), expectedEnd)
         << testing::PrintToString(client[0].cmd);
     EXPECT_EQ(client[0].cwd + L"\\", WithTrailingSeparator(run.installDir));

@@ -244,16 +244,17 @@ TEST(HttpDownload, AttemptLimitCountsRequests) {
 TEST(HttpDownload, UnlimitedAttemptsGoOnUntilSuccess) {
     ServedFolder served;
     ASSERT_TRUE(served.Put("file.bin", kSource));
-    Download d(served.FaultUrl("status=503,times=4", "file.bin"));
+    // Failed attempts are paced (1 s, then 2 s), so two failures keep it short.
+    Download d(served.FaultUrl("status=503,times=2", "file.bin"));
     d.request.retry = 1;
 
     EXPECT_TRUE(d.Run());
     const auto requests = served.Requests();
-    ASSERT_EQ(requests.size(), 5u);
-    EXPECT_EQ(requests[3].status, 503);
+    ASSERT_EQ(requests.size(), 3u);
+    EXPECT_EQ(requests[1].status, 503);
     // Later attempts resume the (still empty) file from offset 0.
-    EXPECT_EQ(requests[4].range, "bytes=0-");
-    EXPECT_EQ(requests[4].status, 206);
+    EXPECT_EQ(requests[2].range, "bytes=0-");
+    EXPECT_EQ(requests[2].status, 206);
     EXPECT_EQ(ReadBytes(d.File()), kSource);
 }
 
@@ -261,11 +262,13 @@ TEST(HttpDownload, CancelStopsTheAttemptAndTheLoop) {
     ServedFolder served;
     ASSERT_TRUE(served.Put("file.bin", kSource));
     LogCapture log;
-    // Every attempt waits 100 ms for headers and then fails; the poll says
-    // "stop" after about 300 polls, in the third attempt or so.
+    // Every attempt waits 100 ms for headers and then fails, and the next
+    // starts 1 s after it (the pause polls too, every millisecond); the poll
+    // says "stop" after about 1500 polls, in the second attempt or the pause
+    // after it.
     Download d(served.FaultUrl("headers-delay=100,status=503", "file.bin"));
     d.request.retry = 1;
-    d.observer.cancelAtPoll = 300;
+    d.observer.cancelAtPoll = 1500;
 
     EXPECT_FALSE(d.Run());
     EXPECT_TRUE(d.observer.cancelRequested);
@@ -274,6 +277,88 @@ TEST(HttpDownload, CancelStopsTheAttemptAndTheLoop) {
     EXPECT_GE(attempts, 2u);
     // No attempt followed the cancelled one.
     EXPECT_EQ(served.Requests().size(), attempts);
+}
+
+// A cancel poll that says "stop" from a given time on and counts the polls
+// that come after its first "stop".
+struct StopAtTime {
+    ULONGLONG stopAt = 0;
+    bool stopped = false;
+    int pollsAfterStop = 0;
+
+    static int Poll(void* user) {
+        auto* self = static_cast<StopAtTime*>(user);
+        if (self->stopped) {
+            ++self->pollsAfterStop;
+            return 1;
+        }
+        self->stopped = ::GetTickCount64() >= self->stopAt;
+        return self->stopped ? 1 : 0;
+    }
+};
+
+// Attempts that fail before any byte arrives start 1 s, 2 s, 4 s ... apart:
+// in 4.5 s that is 3 attempts (at 0, 1 and 3 s), where an unpaced loop makes
+// hundreds. The pause answers the cancel poll, which ends the loop at once.
+TEST(HttpDownload, AttemptsThatFailAtOnceArePacedAndCancelStaysPrompt) {
+    const struct {
+        const char* name;
+        const char* faults;     // null: the URL below instead of the served file
+        const wchar_t* url;
+        bool fileIsAFolder;
+        bool reachesServer;
+    } cases[] = {
+        {"file missing on the server", "status=404", nullptr, false, true},
+        {"server refuses the file", "status=403", nullptr, false, true},
+        {"target file cannot be opened", "times=0", nullptr, true, false},
+        {"URL that cannot be split", nullptr, L"no url at all", false, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ServedFolder served;
+        ASSERT_TRUE(served.Put("file.bin", kSource));
+        Download d(c.faults != nullptr ? served.FaultUrl(c.faults, "file.bin") : std::wstring(c.url));
+        if (c.fileIsAFolder) {
+            ASSERT_TRUE(::CreateDirectoryW(d.File().c_str(), nullptr));
+        }
+        StopAtTime stop;
+        d.request.retry = 1;
+        d.request.cancel = &StopAtTime::Poll;
+        d.request.userData = &stop;
+        d.request.progress = nullptr;
+        LogCapture log;
+        stop.stopAt = ::GetTickCount64() + 4500;
+
+        EXPECT_FALSE(d.Run());
+        EXPECT_TRUE(stop.stopped);
+        EXPECT_EQ(stop.pollsAfterStop, 0);
+        const size_t attempts = log.Count("HttpDownloadImpl begin ...");
+        EXPECT_GE(attempts, 2u);
+        EXPECT_LE(attempts, 4u);
+        if (c.reachesServer) {
+            ::Sleep(300);
+            EXPECT_EQ(served.Requests().size(), attempts);
+        }
+    }
+}
+
+TEST(HttpDownload, AttemptsThatBringBytesFollowEachOtherAtOnce) {
+    ServedFolder served;
+    ASSERT_TRUE(served.Put("file.bin", kSource));
+    // Three dropped connections after 1000 bytes each, then the rest.
+    Download d(served.FaultUrl("close-after=1000,times=3", "file.bin"), 2000);
+    d.request.retry = 1;
+    StopAtTime stop;
+    stop.stopAt = ::GetTickCount64() + 60000;
+    d.request.cancel = &StopAtTime::Poll;
+    d.request.userData = &stop;
+    d.request.progress = nullptr;
+    LogCapture log;
+
+    EXPECT_TRUE(d.Run());
+    EXPECT_EQ(ReadBytes(d.File()), kSource);
+    EXPECT_EQ(log.Count("HttpDownloadImpl begin ..."), 4u);
+    EXPECT_FALSE(stop.stopped);
 }
 
 TEST(HttpDownload, CancelledOutTellsWhetherThePollStoppedTheAttempt) {

@@ -4,9 +4,12 @@
 #include <boost/filesystem/path.hpp>
 #include <glog/logging.h>
 
+#include <cstdint>
 #include <cwchar>
+#include <utility>
 
 #include "app/update_dlg.h"
+#include "diag/command_values.h"
 #include "diag/statistics.h"
 #include "diag/text_format.h"
 #include "engine/copy_recovery.h"
@@ -14,7 +17,53 @@
 
 namespace {
 constexpr wchar_t kUpdate[] = L"update";
+constexpr wchar_t kDefaultTarget[] = L"VeliskLive.exe";
+// Kernel object names are at most MAX_PATH characters.
+constexpr size_t kMaxLockNameChars = MAX_PATH;
+
+// FNV-1a over the UTF-16 units of `text`, for lock names too long to use.
+uint64_t NameHash(const std::wstring& text) {
+    uint64_t hash = 14695981039346656037ull;
+    for (const wchar_t c : text) {
+        hash ^= static_cast<uint16_t>(c);
+        hash *= 1099511628211ull;
+    }
+    return hash;
+}
+
 }  // namespace
+
+bool HasUsableFolders(const velisk::ArgumentList& args) {
+    if (args.count() < 2) return false;
+    if (std::wcscmp(args[1], L"-copy") == 0) {
+        // The staging folder and the installation folder.
+        return args.count() >= 4 && IsAbsolutePath(args[2]) && IsAbsolutePath(args[3]);
+    }
+    // The installation folder, the new version.ini and the launcher folder.
+    return args.count() >= 7 && IsAbsolutePath(args[1]) && IsAbsolutePath(args[3]) && IsAbsolutePath(args[5]);
+}
+
+std::wstring ReadTargetExe(const std::wstring& iniPath, int bufferChars) {
+    const std::wstring target = ReadIniString(iniPath, kUpdate, L"target", kDefaultTarget, bufferChars);
+    if (IsPlainFileName(target)) return target;
+    LOG(WARNING) << "target refused, not a plain file name: " << WideToUtf8Log(target);
+    return L"";
+}
+
+std::wstring UsableLockName(const std::wstring& lockName) {
+    std::wstring name = lockName;
+    // A backslash would name a folder of the object namespace (an
+    // installation on \\server\share gives one); "/" keeps names unique,
+    // since drive paths begin with a letter and a colon instead.
+    for (auto& c : name) {
+        if (c == L'\\') c = L'/';
+    }
+    if (name.size() < kMaxLockNameChars) return name;
+    std::wstring hex;
+    const uint64_t hash = NameHash(name);
+    for (int shift = 60; shift >= 0; shift -= 4) hex += L"0123456789abcdef"[(hash >> shift) & 0xF];
+    return L"VeliskUpdate-" + hex + L"-" + std::to_wstring(name.size());
+}
 
 std::wstring WithTrailingSeparator(const std::wstring& dir) {
     if (!dir.empty() && (dir.back() == L'\\' || dir.back() == L'/')) return dir;
@@ -54,11 +103,23 @@ bool DecideHiddenMode(const std::wstring& installedIni, const std::wstring& newI
 }
 
 bool CUpdateDlg::AcquireInstallLock() {
-    const std::wstring name = InstallLockName(m_installDir);
-    velisk::UniqueKernelHandle existing(::OpenMutexW(MUTEX_ALL_ACCESS, FALSE, name.c_str()));
-    if (existing) return false;
-    // Held until the process ends; never owned or released explicitly.
-    m_installLock.reset(::CreateMutexW(nullptr, FALSE, name.c_str()));
+    const std::wstring name = UsableLockName(InstallLockName(m_installDir));
+    // One call creates the mutex or finds it: nothing can come between a
+    // look and a create. Held until the process ends; never owned.
+    velisk::UniqueKernelHandle lock(::CreateMutexW(nullptr, FALSE, name.c_str()));
+    const DWORD error = ::GetLastError();
+    if (!lock) {
+        // ERROR_ACCESS_DENIED is a mutex of an updater with other rights;
+        // any other failure leaves the installation unprotected: both count
+        // as held.
+        LOG(WARNING) << "install lock not taken, error " << error << ": " << WideToUtf8Log(name);
+        return false;
+    }
+    if (error == ERROR_ALREADY_EXISTS) {
+        LOG(INFO) << "install lock held by another updater: " << WideToUtf8Log(name);
+        return false;
+    }
+    m_installLock = std::move(lock);
     return true;
 }
 
@@ -77,7 +138,7 @@ bool CUpdateDlg::InitFromCommandLine(const wchar_t* commandLine) {
     if (args.count() < 2) return false;
 
     if (std::wcscmp(args[1], L"-copy") == 0) {
-        if (args.count() < 4) return false;
+        if (!HasUsableFolders(args)) return false;
         m_installDir = WithTrailingSeparator(args[3]);
         if (!AcquireInstallLock()) return false;
         RepairInterruptedCopy(m_installDir);  // a copy cut off by a crash is undone first
@@ -92,7 +153,7 @@ bool CUpdateDlg::InitFromCommandLine(const wchar_t* commandLine) {
         return false;
     }
 
-    if (args.count() < 7) return false;
+    if (!HasUsableFolders(args)) return false;
     m_installDir = WithTrailingSeparator(args[1]);
     m_databaseUrl = args[2];
     m_newIniPath = args[3];
@@ -106,7 +167,7 @@ bool CUpdateDlg::InitFromCommandLine(const wchar_t* commandLine) {
     if (!AcquireInstallLock()) return false;
     RepairInterruptedCopy(m_installDir);  // a copy cut off by a crash is undone first
 
-    m_targetExe = ReadIniString(m_newIniPath, kUpdate, L"target", L"VeliskLive.exe", 256);
+    m_targetExe = ReadTargetExe(m_newIniPath, 256);
     m_versionName = ReadIniString(m_newIniPath, kUpdate, L"versionName", L"", 256);
     RegisterUrlProtocol();
 

@@ -17,7 +17,10 @@
 #include <sstream>
 
 #include "app/install_tasks.h"
+#include "app/program_start.h"
 #include "app/update_dlg.h"
+#include "diag/command_line_quote.h"
+#include "diag/command_values.h"
 #include "diag/statistics.h"
 #include "diag/text_format.h"
 #include "engine/auto_updater.h"
@@ -31,23 +34,8 @@ namespace {
 constexpr wchar_t kUpdate[] = L"update";
 constexpr wchar_t kRegKey[] = L"regKey";
 constexpr DWORD kNetshWaitMs = 2000;
-
-// Starts `commandLine` hidden with no standard handles and waits up to
-// `waitMs` for it; exit codes are not read.
-void RunHidden(const std::wstring& commandLine, DWORD waitMs) {
-    std::wstring cmd = commandLine;
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    startup.dwFlags = STARTF_USESHOWWINDOW | STARTF_USESTDHANDLES;
-    startup.wShowWindow = SW_HIDE;
-    PROCESS_INFORMATION info = {};
-    if (!::CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
-        return;
-    }
-    velisk::UniqueKernelHandle process(info.hProcess);
-    velisk::UniqueKernelHandle thread(info.hThread);
-    ::WaitForSingleObject(process.get(), waitMs);
-}
+constexpr size_t kMaxNetshCommandChars = 1023;
+constexpr size_t kMaxShortcutParameterChars = 254;
 
 std::wstring FormatBounded(size_t maxChars, const wchar_t* format, ...) {
     std::wstring buffer(maxChars + 1, L'\0');
@@ -169,11 +157,26 @@ void CUpdateDlg::DeleteUselessFiles(std::wstring folder, const std::wstring& use
 void CUpdateDlg::UpdateFirewallRule(const std::wstring& iniPath, const std::wstring& programPath) {
     const std::wstring name = ReadIniString(iniPath, kUpdate, L"firewall", L"", 512);
     if (name.empty()) return;
-    RunHidden(FormatBounded(1023, L"netsh advfirewall firewall delete rule name=\"%ls\"", name.c_str()),
-              kNetshWaitMs);
-    RunHidden(FormatBounded(1023, L"netsh advfirewall firewall add rule name=\"%ls\" dir=in action=allow program=\"%ls\"",
-                            name.c_str(), programPath.c_str()),
-              kNetshWaitMs);
+    if (HasQuoteOrControl(name)) {
+        LOG(WARNING) << "firewall rule name refused: " << WideToUtf8Log(name);
+        return;
+    }
+    // The system's own netsh: a netsh.exe beside Update or in the current
+    // folder must never be the one that runs.
+    const std::wstring netsh = SystemProgramPath(L"netsh.exe");
+    if (netsh.empty() || ::GetFileAttributesW(netsh.c_str()) == INVALID_FILE_ATTRIBUTES) {
+        LOG(WARNING) << "netsh not found, firewall rule not renewed: " << WideToUtf8Log(netsh);
+        return;
+    }
+    HiddenStart how;
+    how.noStandardHandles = true;
+    how.waitMs = kNetshWaitMs;
+    how.maxCommandChars = kMaxNetshCommandChars;
+    StartHiddenProgram(netsh, L"advfirewall firewall delete rule name=" + QuoteArgument(name), how);
+    StartHiddenProgram(netsh,
+                       L"advfirewall firewall add rule name=" + QuoteArgument(name) +
+                           L" dir=in action=allow program=" + QuoteArgument(programPath),
+                       how);
 }
 
 bool CUpdateDlg::RegisterUrlProtocol() {
@@ -191,6 +194,11 @@ bool CUpdateDlg::RegisterUrlProtocol() {
     const std::wstring target = ReadIniString(m_newIniPath, kRegKey, L"target", L"", 512);
     if (target.empty()) {
         LOG(WARNING) << "read target of regKey fail";
+        return false;
+    }
+    // The target becomes part of the protocol's command line.
+    if (HasQuoteOrControl(target)) {
+        LOG(WARNING) << "target of regKey refused: " << WideToUtf8Log(target);
         return false;
     }
 
@@ -256,17 +264,28 @@ bool CUpdateDlg::UpdateDisplayVersion(const std::wstring& iniPath) {
 void CUpdateDlg::RefreshShortcut() {
     wchar_t name[40] = {};
     if (GetProfileStringUtf8(kUpdate, L"shortcut", L"", name, 40, m_newIniPath.c_str()) < 1) return;
-    if (ShortcutPointsToTarget(name, m_targetExe)) return;
+    // The name becomes a file on the desktop and a parameter of the tool.
+    if (!IsPlainFileName(name)) {
+        LOG(WARNING) << "shortcut name refused: " << WideToUtf8Log(name);
+        return;
+    }
+    if (m_targetExe.empty() || ShortcutPointsToTarget(name, m_targetExe)) return;
 
     const std::wstring baseDir = CutBeforeLastBackslash(m_installDir);
     const std::wstring pinTool = m_installDir + L"Application/pctools/Pinwell.exe";
     const std::wstring tool = m_installDir + L"Application/pctools/Linkwell.exe";
-    const std::wstring parameters = FormatBounded(254, L"-u \"%ls\" \"%ls\" \"%ls\" \"%ls\"", name, baseDir.c_str(),
-                                                  m_targetExe.c_str(), pinTool.c_str());
-    const HINSTANCE started =
-        ::ShellExecuteW(nullptr, L"runas", tool.c_str(), parameters.c_str(), nullptr, SW_HIDE);
+    std::wstring parameters = L"-u";
+    for (const std::wstring& value : {std::wstring(name), baseDir, m_targetExe, pinTool}) {
+        AppendQuotedArgument(parameters, value);
+    }
     LOG(INFO) << "dir = " << WideToUtf8Log(tool);
     LOG(INFO) << "cmd = " << WideToUtf8Log(parameters);
+    if (parameters.size() > kMaxShortcutParameterChars) {
+        LOG(WARNING) << "shortcut tool not started, parameters too long";
+        return;
+    }
+    const HINSTANCE started =
+        ::ShellExecuteW(nullptr, L"runas", tool.c_str(), parameters.c_str(), nullptr, SW_HIDE);
     LOG(INFO) << "runas as Linkwell " << static_cast<const void*>(started);
 }
 
@@ -276,9 +295,9 @@ void CUpdateDlg::CopyStagedUpdate(const std::wstring& src, const std::wstring& d
     const std::wstring dstIni = dst + L"\\version.ini";
     m_relatedExes = ReadIniString(srcIni, kUpdate, L"related", L"", 512);
     killRelatedExe();
-    const std::wstring target = ReadIniString(dstIni, kUpdate, L"target", L"VeliskLive.exe", 512);
+    const std::wstring target = ReadTargetExe(dstIni, 512);
     m_uselessFiles = ReadIniString(srcIni, kUpdate, L"uselessFiles", L"", 2048);
-    CloseTargetClient(target);
+    if (!target.empty()) CloseTargetClient(target);
     LoadStatContext(dstIni.c_str(), srcIni.c_str());
     if (m_updater == nullptr) m_updater = CreateAutoUpdater();
 
@@ -291,7 +310,7 @@ void CUpdateDlg::CopyStagedUpdate(const std::wstring& src, const std::wstring& d
         DeleteUselessFiles(dst, m_uselessFiles);
         UpdateDisplayVersion(dstIni);
     }
-    UpdateFirewallRule(dstIni, dst + L"\\" + target);
+    if (!target.empty()) UpdateFirewallRule(dstIni, dst + L"\\" + target);
     m_launcherPath = dst + L"\\zuZavozeVororiz.exe";
     wchar_t workDir[MAX_PATH] = {};
     ::GetCurrentDirectoryW(MAX_PATH, workDir);
@@ -304,5 +323,9 @@ void CUpdateDlg::CopyStagedUpdate(const std::wstring& src, const std::wstring& d
     point.AddString("dst", dst);
     LOG(INFO) << "point imcopy_ifsucc: " << point.Send();
 
-    if (restart) ::ShellExecuteW(nullptr, L"open", target.c_str(), nullptr, dst.c_str(), SW_SHOW);
+    if (restart && !target.empty()) {
+        // By its full path in the installation, never found by the search order.
+        const std::wstring client = WithTrailingSeparator(dst) + target;
+        ::ShellExecuteW(nullptr, L"open", client.c_str(), nullptr, dst.c_str(), SW_SHOW);
+    }
 }

@@ -10,7 +10,10 @@
 
 #include <sstream>
 
+#include "app/program_start.h"
 #include "app/update_dlg.h"
+#include "diag/command_line_quote.h"
+#include "diag/command_values.h"
 #include "diag/text_format.h"
 
 namespace {
@@ -73,16 +76,24 @@ std::vector<std::wstring> ParseRelatedExes(const std::wstring& json, bool* parse
         *parsed = false;
     }
     if (!*parsed) names = {L"vk_service.exe", L"QtWebEngineProcess.exe"};
-    return names;
+    // Only names of programs: anything else is no process of the client.
+    std::vector<std::wstring> plain;
+    for (const auto& name : names) {
+        if (IsPlainFileName(name)) {
+            plain.push_back(name);
+        } else {
+            LOG(WARNING) << "related name refused: " << WideToUtf8Log(name);
+        }
+    }
+    return plain;
 }
 
 std::wstring BuildHaltrixParameter(const std::vector<DWORD>& pids) {
-    std::wstring parameter = L"--pids \"[";
-    for (DWORD pid : pids) parameter += std::to_wstring(pid) + L",";
-    if (parameter.back() != L',') return L"";
-    parameter.back() = L']';
-    parameter += L"\"";
-    return parameter;
+    if (pids.empty()) return L"";
+    std::wstring list = L"[";
+    for (DWORD pid : pids) list += std::to_wstring(pid) + L",";
+    list.back() = L']';
+    return L"--pids " + QuoteArgument(list);
 }
 
 long KillProcessById(DWORD pid) {
@@ -125,13 +136,14 @@ void KillProcessesByName(const std::vector<std::wstring>& names) {
     info.cbSize = sizeof(info);
     info.fMask = SEE_MASK_NOCLOSEPROCESS;
     info.lpVerb = L"runas";
-    info.lpFile = L"Haltrix.exe";
+    // By its full path beside Update, never found by the search order.
+    const std::wstring folder = UpdateProgramFolder();
+    const std::wstring helperPath = folder + L"\\Haltrix.exe";
+    info.lpFile = helperPath.c_str();
     info.lpParameters = parameter.c_str();
-    wchar_t workDir[MAX_PATH] = {};
-    ::GetCurrentDirectoryW(MAX_PATH, workDir);
-    info.lpDirectory = workDir;
+    info.lpDirectory = folder.c_str();
     info.nShow = SW_HIDE;
-    ::ShellExecuteExW(&info);
+    if (!folder.empty()) ::ShellExecuteExW(&info);
     velisk::UniqueKernelHandle tool(info.hProcess);
     const INT_PTR started = reinterpret_cast<INT_PTR>(info.hInstApp);
     if (started > 32 && tool) ::WaitForSingleObject(tool.get(), INFINITE);

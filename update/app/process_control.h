@@ -11,15 +11,18 @@
 // Parses the related-process list (a JSON array of executable names; each
 // direct child's value in document order). On a parse error logs ERROR
 // "killRelatedExe" + the parser's message, sets *parsed to false and returns
-// the default list "vk_service.exe", "QtWebEngineProcess.exe".
+// the default list "vk_service.exe", "QtWebEngineProcess.exe". Names that
+// are not plain file names are left out, each with a WARNING line.
 std::vector<std::wstring> ParseRelatedExes(const std::wstring& json, bool* parsed);
 
-// The helper's parameter for `pids`: --pids "[id,id,...]"; empty for no ids.
+// The helper's parameter for `pids`: --pids "[id,id,...]" (quoted by the
+// common argument rules); empty for no ids.
 std::wstring BuildHaltrixParameter(const std::vector<DWORD>& pids);
 
 // Ends every process whose executable name equals one of `names` exactly
-// (with case). Ids that cannot be ended go to "Haltrix.exe", started with
-// "runas" and awaited; then "cmd = " and "o_ret" are logged.
+// (with case). Ids that cannot be ended go to "Haltrix.exe" beside Update,
+// started by its full path with "runas" and awaited; then "cmd = " and
+// "o_ret" are logged.
 void KillProcessesByName(const std::vector<std::wstring>& names);
 
 // Ends one process (exit code 0) and waits up to 1 s. Returns -1 when it was

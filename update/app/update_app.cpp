@@ -9,6 +9,7 @@
 #include <cwchar>
 #include <memory>
 
+#include "app/program_start.h"
 #include "app/update_dlg.h"
 #include "diag/crash_reporter.h"
 #include "diag/logging.h"
@@ -25,33 +26,19 @@ void CopyBounded(wchar_t* field, size_t fieldChars, const std::wstring& value) {
 
 // Sets the working directory to the folder that holds this program.
 void EnterProgramFolder() {
-    wchar_t path[255] = {};
-    ::GetModuleFileNameW(nullptr, path, 255);
-    wchar_t* cut = std::wcsrchr(path, L'\\');
-    if (cut == nullptr) cut = std::wcsrchr(path, L'/');
-    if (cut != nullptr) {
-        *cut = L'\0';
-        ::SetCurrentDirectoryW(path);
-    }
+    const std::wstring folder = UpdateProgramFolder();
+    if (!folder.empty()) ::SetCurrentDirectoryW(folder.c_str());
 }
 
 }  // namespace
 
 void CUpdateApp::ReadRestartInfo(const wchar_t* commandLine, RestartInfo* info) {
     velisk::ArgumentList args(commandLine);
-    if (args.count() < 2) return;
-    const wchar_t* dir;
-    if (std::wcscmp(args[1], L"-copy") == 0) {
-        if (args.count() < 4) return;
-        dir = args[3];
-    } else {
-        if (args.count() < 7) return;
-        dir = args[1];
-    }
+    if (!HasUsableFolders(args)) return;
+    const wchar_t* dir = std::wcscmp(args[1], L"-copy") == 0 ? args[3] : args[1];
     CopyBounded(info->installDir, 255, WithTrailingSeparator(dir));
     const std::wstring ini = std::wstring(info->installDir) + L"version.ini";
-    ::GetPrivateProfileStringW(L"update", L"target", L"VeliskLive.exe", info->targetExe, 255,
-                               ini.c_str());
+    CopyBounded(info->targetExe, 255, ReadTargetExe(ini, 255));
 }
 
 BOOL CUpdateApp::InitInstance() {

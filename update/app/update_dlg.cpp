@@ -12,7 +12,11 @@
 
 #include "app/framework/win_app.h"
 #include "app/res/resource.h"
+#include "app/program_start.h"
 #include "app/skin_scroll_wnd.h"
+#include "diag/command_line_quote.h"
+#include "diag/command_values.h"
+#include "diag/text_format.h"
 #include "engine/auto_updater.h"
 #include "engine/version_ini.h"
 #include "velisk/privileges.h"
@@ -20,6 +24,7 @@
 namespace {
 
 constexpr wchar_t kLauncherName[] = L"zuZavozeVororiz.exe";
+constexpr size_t kMaxLauncherCommandChars = 2047;
 constexpr int kMaxUnscrolledLines = 8;
 constexpr int kDragBandHeight = 42;
 // The client's download page, opened by the (hidden) link control.
@@ -109,23 +114,20 @@ void CUpdateDlg::RunEndSequence() {
             ::ShellExecuteW(nullptr, L"open", client.c_str(), L"--noupdate", nullptr, SW_SHOW);
         }
         const size_t at = m_launcherPath.find(kLauncherName);
-        if (at != std::wstring::npos && at > 0) {
-            wchar_t commandLine[2048] = {};
-            std::swprintf(commandLine, 2048, L"%ls -d \"%ls\"", m_launcherPath.c_str(), m_launcherDir.c_str());
-            STARTUPINFOW startup = {};
-            startup.cb = sizeof(startup);
-            startup.dwFlags = STARTF_USESHOWWINDOW;
-            startup.wShowWindow = SW_HIDE;
-            PROCESS_INFORMATION process = {};
-            if (::CreateProcessW(nullptr, commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                                 &process)) {
-                ::CloseHandle(process.hThread);
-                ::CloseHandle(process.hProcess);
-            }
-        }
+        if (at != std::wstring::npos && at > 0) StartLauncher();
     }
     if (m_updater != nullptr) m_updater->DeleteThis(1);
     m_updater = nullptr;
+}
+
+void CUpdateDlg::StartLauncher() {
+    if (!IsAbsolutePath(m_launcherPath)) {
+        LOG(WARNING) << "launcher refused, not an absolute path: " << WideToUtf8Log(m_launcherPath);
+        return;
+    }
+    HiddenStart how;
+    how.maxCommandChars = kMaxLauncherCommandChars;
+    StartHiddenProgram(m_launcherPath, L"-d " + QuoteArgument(m_launcherDir), how);
 }
 
 void CUpdateDlg::DoDataExchange() {

@@ -17,6 +17,7 @@
 #include "velisk/handles.h"
 
 class IVkAutoUpdater;
+class DownloadDeadline;
 struct FileUpdateStatus;
 
 namespace Gdiplus {
@@ -134,13 +135,17 @@ protected:
 
 private:
     static DWORD WINAPI UpdateThreadProc(LPVOID param);
+    // The worker's whole job; a hidden run's under its download deadline.
     void DoUpdate();
     // Sends the statistics point "update_ifsucc" with the run's result.
     void SendUpdateOutcome(bool ok);
+    void RunUpdate();
     void WaitForCaller();
     void RelaunchClientForCopy();
     void OnUpdateDone();
     void RunEndSequence();
+    // The launcher, hidden, by its full path, with -d and m_launcherDir.
+    void StartLauncher();
     void LoadUpdateNotes();
     void ApplyLayout();
     // `value` pixels at 96 DPI in pixels at the window's DPI.
@@ -159,6 +164,9 @@ private:
     void OnLinkButton();
 
     velisk::UniqueKernelHandle m_workerThread;
+    // The hidden run's download deadline while DoUpdate runs (worker thread
+    // only; OnEngineStatus tells it when copying begins).
+    DownloadDeadline* m_downloadDeadline = nullptr;
     std::atomic<bool> m_stopRequested{false};
     bool m_outcomeSent = false;  // worker thread only
     velisk::UniqueKernelHandle m_installLock;
@@ -185,7 +193,10 @@ int ProgressPercent(int index, int total);
 std::wstring ComposeUpdateNotes(const std::wstring& versionName, const std::vector<std::wstring>& lines);
 
 // Parameter string handed to the client by a hidden run for a later copy:
-// -copy "<updater>" "<installDir><stagingDir>" "<baseDir>" <pid> "<related>".
+// -copy "<updater>" "<installDir><stagingDir>" "<baseDir>" <pid> "<related>",
+// each quoted value built by the common argument rules, so the client's
+// CommandLineToArgvW gives back exactly these values (also a folder that
+// ends with a backslash, and the related JSON text with its quotes).
 std::wstring BuildCopyParameters(const std::wstring& updaterPath, const std::wstring& installDir,
                                  const std::wstring& stagingDir, DWORD pid, const std::wstring& relatedExes);
 
@@ -197,6 +208,22 @@ std::wstring WithTrailingSeparator(const std::wstring& dir);
 // Boost.Filesystem's iterator yields them, each followed by "/" except the
 // root directory ("D:\\Apps\\Client\\" gives "D://Apps/Client/./").
 std::wstring InstallLockName(const std::wstring& installDir);
+
+// The lock name as Windows can use it: backslashes (an installation on a UNC
+// path) become "/", and a name of MAX_PATH characters or more becomes
+// "VeliskUpdate-<64-bit hash>-<length>". Ordinary drive paths keep their name.
+std::wstring UsableLockName(const std::wstring& lockName);
+
+// True when the command line is a mode whose folder and file arguments are
+// all absolute paths (copy mode: staging and installation folder; update
+// mode: installation folder, new version.ini, launcher folder). Too few
+// arguments, or an empty or relative one, give false: nothing is done.
+bool HasUsableFolders(const velisk::ArgumentList& args);
+
+// [update] target of `iniPath` (default "VeliskLive.exe", read into a buffer
+// of `bufferChars`); empty, with a WARNING line, when it is not a plain file
+// name (a path, a quote, a control character, a device name).
+std::wstring ReadTargetExe(const std::wstring& iniPath, int bufferChars);
 
 // Hidden-mode decision: canHide of the installed file, then hide and
 // minHideVersion of the new file against the installed version.

@@ -10,21 +10,33 @@
 #include <cstring>
 #include <cwchar>
 #include <string>
+#include <memory>
 
+#include "app/download_deadline.h"
+#include "app/program_start.h"
 #include "app/update_dlg.h"
 #include "diag/catching_call.h"
+#include "diag/command_line_quote.h"
 #include "diag/statistics.h"
 #include "engine/auto_updater.h"
+
+namespace {
+
+constexpr size_t kMaxCopyParameterChars = 1023;
+
+}  // namespace
 
 std::wstring BuildCopyParameters(const std::wstring& updaterPath, const std::wstring& installDir,
                                  const std::wstring& stagingDir, DWORD pid, const std::wstring& relatedExes) {
     std::wstring baseDir = installDir;
     const size_t cut = baseDir.rfind(L'\\');
     if (cut != std::wstring::npos) baseDir.resize(cut);
-    wchar_t parameters[1024] = {};
-    std::swprintf(parameters, 1024, L"-copy \"%ls\" \"%ls%ls\" \"%ls\" %d \"%ls\"", updaterPath.c_str(),
-                  installDir.c_str(), stagingDir.c_str(), baseDir.c_str(), static_cast<int>(pid),
-                  relatedExes.c_str());
+    std::wstring parameters = L"-copy";
+    AppendQuotedArgument(parameters, updaterPath);
+    AppendQuotedArgument(parameters, installDir + stagingDir);
+    AppendQuotedArgument(parameters, baseDir);
+    parameters += L" " + std::to_wstring(pid);
+    AppendQuotedArgument(parameters, relatedExes);
     return parameters;
 }
 
@@ -33,6 +45,9 @@ void CUpdateDlg::OnEngineStatus(const FileUpdateStatus* status, void* userData) 
     auto* copy = new FileUpdateStatus;
     std::memcpy(copy, status, sizeof(FileUpdateStatus));
     auto* self = static_cast<CUpdateDlg*>(userData);
+    if (status->status == FUS_COPYSTART && self->m_downloadDeadline != nullptr) {
+        self->m_downloadDeadline->CopyPhaseStarted();
+    }
     if (!::PostMessageW(self->m_hWnd, WM_UPDATE_STATUS, 0, reinterpret_cast<LPARAM>(copy))) delete copy;
 }
 
@@ -71,12 +86,22 @@ void CUpdateDlg::WaitForCaller() {
 }
 
 void CUpdateDlg::RelaunchClientForCopy() {
-    wchar_t exePath[255] = {};
-    ::GetModuleFileNameW(nullptr, exePath, 255);
-    const std::wstring parameters =
-        BuildCopyParameters(exePath, m_installDir, m_stagingDir, ::GetCurrentProcessId(), m_relatedExes);
-    const HINSTANCE result = ::ShellExecuteW(nullptr, L"open", m_targetExe.c_str(), parameters.c_str(),
-                                             m_installDir.c_str(), SW_SHOW);
+    if (m_targetExe.empty()) {
+        LOG(WARNING) << "client not started for the copy: no usable target";
+        m_stagingDir += L"\\";
+        return;
+    }
+    const std::wstring parameters = BuildCopyParameters(UpdateProgramPath(), m_installDir, m_stagingDir,
+                                                        ::GetCurrentProcessId(), m_relatedExes);
+    // By its full path in the installation, never found by the search order.
+    const std::wstring client = m_installDir + m_targetExe;
+    HINSTANCE result = nullptr;
+    if (parameters.size() <= kMaxCopyParameterChars) {
+        result = ::ShellExecuteW(nullptr, L"open", client.c_str(), parameters.c_str(), m_installDir.c_str(),
+                                 SW_SHOW);
+    } else {
+        LOG(WARNING) << "client not started for the copy: parameters too long";
+    }
     m_stagingDir += L"\\";
     StatPoint point("imstartup_pc");
     point.AddString("process", m_targetExe);
@@ -87,7 +112,22 @@ void CUpdateDlg::RelaunchClientForCopy() {
 }
 
 void CUpdateDlg::DoUpdate() {
-    CloseTargetClient(m_targetExe);
+    std::unique_ptr<DownloadDeadline> deadline;
+    if (m_hidden) {
+        deadline = std::make_unique<DownloadDeadline>(m_updater, &m_stopRequested, kHiddenDownloadDeadlineMs);
+        m_downloadDeadline = deadline.get();
+    }
+    // The pointer is cleared on every way out, a thrown exception included,
+    // so the status callback never reaches a deadline that is gone.
+    struct ClearDeadline {
+        DownloadDeadline*& pointer;
+        ~ClearDeadline() { pointer = nullptr; }
+    } clear{m_downloadDeadline};
+    RunUpdate();
+}
+
+void CUpdateDlg::RunUpdate() {
+    if (!m_targetExe.empty()) CloseTargetClient(m_targetExe);
     WaitForCaller();
     if (m_hidden) RelaunchClientForCopy();
     if (m_stopRequested) return;

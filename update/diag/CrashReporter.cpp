@@ -105,7 +105,10 @@ void RestartClient(const RestartInfo* info) {
     if (info == nullptr || info->dialog == nullptr || query == nullptr || !query(info->dialog)) return;
     // The library calls back once per stage; one client is enough.
     if (g_clientRestarted.exchange(true)) return;
-    ::ShellExecuteW(nullptr, L"open", info->targetExe, L"--noupdate", info->installDir, SW_SHOW);
+    if (info->targetExe[0] == L'\0') return;
+    // By its full path: a bare name would be looked up in other folders too.
+    const std::wstring client = std::wstring(info->installDir) + info->targetExe;
+    ::ShellExecuteW(nullptr, L"open", client.c_str(), L"--noupdate", info->installDir, SW_SHOW);
 }
 
 }  // namespace

@@ -55,7 +55,10 @@ struct HttpDownloadRequest {
     // 0: exactly one attempt.
     int retry;
     // With `retry`: the number of attempts at most (0: 2147483647, in effect
-    // until success or cancellation). There is no pause between attempts.
+    // until success or cancellation). An attempt that added bytes to the file
+    // is followed at once; after attempts that added none, the next starts
+    // 1 s after the failed one's start, then 2 s, doubling up to 60 s (the
+    // cancel poll is answered during the pause).
     uint32_t maxAttempts;
     // Non-zero: HTTPS to port 443; 0: plain HTTP to port 80. A server
     // certificate that WinHTTP rejects with ERROR_WINHTTP_SECURE_FAILURE makes

@@ -13,6 +13,7 @@
 #include <new>
 #include <string>
 
+#include "net/attempt_pacing.h"
 #include "net/http_download.h"
 #include "net/http_download_attempt.h"
 #include "net/read_size.h"
@@ -440,11 +441,14 @@ bool HttpDownload(const HttpDownloadRequest& request) {
     bool result = false;
     if (request.retry) {
         const uint32_t limit = request.maxAttempts != 0 ? request.maxAttempts : kUnlimitedAttempts;
+        AttemptPacer pacer(request.cancel, request.userData);
         for (uint32_t attempt = 0; attempt < limit; ++attempt) {
+            pacer.AttemptStarting(localPath);
             result = HttpDownloadImpl(request.url, request.saveDir, localPath, timeout, bufferSize,
                                       request.progress, request.cancel, request.userData, attempt > 0, &cancelled,
                                       request.secure != 0);
             if (result || cancelled) break;
+            if (attempt + 1 < limit && !pacer.PauseAfterFailure(localPath)) break;
         }
     } else {
         result = HttpDownloadImpl(request.url, request.saveDir, localPath, timeout, bufferSize, request.progress,
