@@ -130,7 +130,7 @@ def install_version_1(demo, folders, www, hidden):
     install = os.path.join(demo, "install")
     shutil.copytree(folders[1], install)
     with zipfile.ZipFile(os.path.join(www, "1", "ProgramConfig.zdb.zip")) as z:
-        z.extractall(install)
+        z.extract("ProgramConfig.zdb", install)  # an installation holds the manifest, not its signature
     shutil.copy(os.path.join(www, "1", "version.ini"), os.path.join(install, "version.ini"))
     write(os.path.join(install, *USELESS.split("/")), b"left behind by version 1\n")
     new_ini = os.path.join(demo, "new", "version.ini")
