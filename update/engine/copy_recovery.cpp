@@ -108,7 +108,8 @@ public:
                     ++counts.failed;
                     UPDATER_LOG(ERROR) << "restore fail " << WideToUtf8Log(destination);
                 }
-            } else if (::GetFileAttributesW(destination.c_str()) != INVALID_FILE_ATTRIBUTES) {
+            } else if (PlainFileSize(destination, size)) {
+                // Only a file: a folder at that name was not made by the copy.
                 if (RemoveTreeNoFollow(destination)) {
                     ++counts.removed;
                 } else {
