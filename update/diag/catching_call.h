@@ -10,6 +10,17 @@
 
 namespace velisk {
 
+// Puts `message` (null or empty: "unknown exception") into `*error` when
+// `error` is not null; without memory for it, the short "out of memory".
+inline void StoreMessage(std::string* error, const char* message) noexcept {
+    if (error == nullptr) return;
+    try {
+        error->assign(message != nullptr && *message != '\0' ? message : "unknown exception");
+    } catch (...) {
+        error->assign("out of memory");  // fits the string's own buffer
+    }
+}
+
 // Runs `step` and returns its result. Whatever it throws is caught: `*error`
 // (may be null) receives the exception's message, or "unknown exception" for
 // one outside the standard family, and `fallback` is returned. `*error` is
@@ -17,22 +28,14 @@ namespace velisk {
 template <typename Result, typename Step>
 Result CallCatching(Step&& step, Result fallback, std::string* error) noexcept {
     if (error != nullptr) error->clear();
-    const char* message = nullptr;
     try {
         return std::forward<Step>(step)();
     } catch (const std::exception& thrown) {
-        message = thrown.what();
+        // The message is copied while the exception still lives: what() points
+        // into the exception object, which is gone after the handler.
+        StoreMessage(error, thrown.what());
     } catch (...) {
-        message = "unknown exception";
-    }
-    if (error != nullptr) {
-        try {
-            error->assign(message != nullptr && *message != '\0' ? message : "unknown exception");
-        } catch (...) {
-            // No memory for the message: a text short enough for the string's
-            // own buffer still marks the failure.
-            error->assign("out of memory");
-        }
+        StoreMessage(error, nullptr);
     }
     return fallback;
 }
