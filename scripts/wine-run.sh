@@ -33,6 +33,9 @@ detached() {   # runs "$@" with no inherited descriptors and waits for it
     ( close_inherited_fds; exec "$@" </dev/null >/dev/null 2>&1 )
 }
 
+# Starts the Xvfb server of DISPLAY unless one runs, and then notes the
+# display and the server's process id in PREFIX.xvfb: wine-stop.sh ends only
+# the Xvfb that its prefix started, never another tree's server on the display.
 ensure_xvfb() {
     local n=${DISPLAY#:}
     n=${n%%.*}
@@ -40,6 +43,8 @@ ensure_xvfb() {
         ( close_inherited_fds; exec setsid Xvfb "$DISPLAY" -screen 0 1280x1024x24 -nolisten tcp \
             </dev/null >/dev/null 2>&1 ) &
         for _ in $(seq 100); do [[ -S /tmp/.X11-unix/X$n ]] && break; sleep 0.05; done
+        # The server's process id, from its lock file, goes with the display.
+        [[ -S /tmp/.X11-unix/X$n ]] && echo "$DISPLAY $( { tr -dc '0-9' <"/tmp/.X$n-lock"; } 2>/dev/null)" >"$PREFIX.xvfb"
     fi
 }
 

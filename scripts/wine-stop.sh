@@ -1,12 +1,29 @@
 #!/usr/bin/env bash
-# Ends the wineserver of a prefix and the shared Xvfb server started by
-# wine-run.sh.   wine-stop.sh PREFIX
+# Ends the wineserver of a prefix and the Xvfb server that wine-run.sh started
+# for it (display and process id noted in PREFIX.xvfb).   wine-stop.sh PREFIX
+# That Xvfb is ended only while the display's lock file still names it and it
+# still runs "Xvfb <display>": another tree's server on the display is left alone.
 set -uo pipefail
 export WINEPREFIX=${1:?usage: wine-stop.sh PREFIX}
 /usr/lib/wine/wineserver -k 2>/dev/null
 /usr/lib/wine/wineserver -w 2>/dev/null
-display=${VELISK_DISPLAY:-:77}
+record="$WINEPREFIX.xvfb"
+[[ -f $record ]] || exit 0
+read -r display started <"$record"
+rm -f "$record"
 n=${display#:}
-pkill -f "Xvfb $display " 2>/dev/null
-rm -f "/tmp/.X11-unix/X${n%%.*}" "/tmp/.X${n%%.*}-lock" 2>/dev/null
+n=${n%%.*}
+[[ $n =~ ^[0-9]+$ ]] || exit 0
+lock_pid() { { tr -dc '0-9' <"/tmp/.X$n-lock"; } 2>/dev/null; }
+pid=$(lock_pid)
+[[ -n $pid && $pid == "${started:-}" ]] || exit 0
+if { tr '\0' ' ' <"/proc/$pid/cmdline"; } 2>/dev/null | grep -q "^Xvfb :$n "; then
+    kill "$pid" 2>/dev/null
+    for _ in $(seq 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.05; done
+    # Xvfb removes its socket and lock file as it ends; remove what a server
+    # killed too hard left behind.
+    if ! kill -0 "$pid" 2>/dev/null && [[ $(lock_pid) == "$pid" ]]; then
+        rm -f "/tmp/.X11-unix/X$n" "/tmp/.X$n-lock"
+    fi
+fi
 exit 0
