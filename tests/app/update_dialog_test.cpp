@@ -37,8 +37,9 @@ TEST(UpdateDialogText, NotesHeadingProgressAndCopyParameters) {
         EXPECT_EQ(ProgressPercent(c.index, c.total), c.percent) << c.index << "/" << c.total;
     }
 
+    // The related list's quotes are escaped, so the client splits it back whole.
     EXPECT_EQ(BuildCopyParameters(L"C:\\Tools\\Update.exe", L"C:\\App\\", L"update123", 77, L"[\"a.exe\"]"),
-              L"-copy \"C:\\Tools\\Update.exe\" \"C:\\App\\update123\" \"C:\\App\" 77 \"[\"a.exe\"]\"");
+              L"-copy \"C:\\Tools\\Update.exe\" \"C:\\App\\update123\" \"C:\\App\" 77 \"[\\\"a.exe\\\"]\"");
 }
 
 // A process that the worker waits for, ended by the test.
