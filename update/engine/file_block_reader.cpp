@@ -1,21 +1,22 @@
 // Implementation of file_block_reader.h. One helper thread serves the whole
 // process: it is started at the first file of more than one piece and then
-// waits for the next file. The two buffers form one ring of two blocks; the
-// helper reads piece after piece into it while the caller hashes what is
-// ready, and never overwrites bytes the caller has not given back.
+// waits for the next file. The buffer is a ring of one block; the helper
+// reads piece after piece into it while the caller hashes what is ready, and
+// never overwrites bytes the caller has not given back, so it runs up to one
+// block ahead with no more memory than one block.
 #include "engine/file_block_reader.h"
 
 #include "velisk/handles.h"
 
 namespace {
 
-constexpr size_t kRingBytes = 2 * kFileReadBlockBytes;
+constexpr size_t kRingBytes = kFileReadBlockBytes;
 // What the helper reads at once: small enough that the caller can start on
 // a block soon, large enough that the hand-overs cost nothing.
 constexpr size_t kPieceBytes = 512 * 1024;
 static_assert(kFileReadBlockBytes % kPieceBytes == 0, "pieces never cross a block");
 
-// Two buffers of one block each, for the life of the process, shared by every reader.
+// One block-sized ring for the life of the process, shared by every reader.
 alignas(4096) unsigned char g_ring[kRingBytes];
 
 bool g_readAheadOffForTesting = false;

@@ -1,7 +1,7 @@
 // Sequential reading of a file in 4 MiB blocks, ahead of the caller: while
 // the caller works on the bytes already read, a helper thread reads the next
-// ones (in pieces, up to one whole block ahead) into the other of two
-// buffers, so reading costs next to nothing when the data is in the system's
+// ones (in 512 KiB pieces, up to one block ahead) into a ring buffer of one
+// block, so reading costs next to nothing when the data is in the system's
 // cache.
 #pragma once
 
@@ -25,7 +25,7 @@ struct FileSpan {
 // caller in Read, a block at a time. Nothing past `size` is read, so a file
 // that grows meanwhile yields exactly its first `size` bytes; after the first
 // read that comes short (the file ended or a read failed) nothing more is read.
-// The buffers are allocated once for the life of the process and shared by
+// The buffer is allocated once for the life of the process and shared by
 // every reader: only one FileBlockReader may exist at a time (engine worker
 // thread only). The destructor waits until the helper no longer touches the
 // file, so the file handle may be closed after it.
