@@ -73,7 +73,10 @@ public:
         }
         while (m_filled <= offset && !m_ended) Wait();
         if (m_filled <= offset) return {};
-        const uint64_t end = m_filled < blockEnd ? m_filled : blockEnd;
+        // At most one piece at a time, so the caller gives room back to the
+        // helper piece by piece instead of holding the whole ring.
+        uint64_t end = m_filled < blockEnd ? m_filled : blockEnd;
+        if (end - offset > kPieceBytes) end = offset + kPieceBytes;
         return FileSpan{RingAt(offset), static_cast<size_t>(end - offset)};
     }
 
