@@ -148,6 +148,8 @@ TEST(CalFileSHA1, AgreesWithBothHashersAroundEveryReadBlockBoundary) {
     const std::string content = RandomBytes(3 * kBlock + 1, 12);
     const std::pair<const char*, size_t> sizes[] = {
         {"1 byte", 1},
+        {"512 KiB, read by the caller", 512 * 1024},
+        {"512 KiB + 1, read ahead", 512 * 1024 + 1},
         {"4 MiB - 1", kBlock - 1},
         {"4 MiB", kBlock},
         {"4 MiB + 1", kBlock + 1},

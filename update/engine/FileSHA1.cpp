@@ -42,20 +42,28 @@ PathFacts QueryPath(const std::wstring& path) {
 
 enum class HashResult { kDone, kShortRead, kHasherFailed };
 
-// Hashes the first `size` bytes of `file` from its current position.
+// Hashes the first `size` bytes of `file` from its current position, each
+// 4 MiB block as its bytes arrive.
 HashResult HashOpenFile(HANDLE file, uint64_t size, Sha1Hasher& hasher, unsigned char* digest) {
     if (!hasher.Begin()) return HashResult::kHasherFailed;
     FileBlockReader reader(file, size);
     uint64_t done = 0;
     while (done < size) {
-        const FileBlock block = reader.Next();
-        if (block.got < kFileReadBlockBytes && done + block.got != size) {
-            LOG(INFO) << "data_len=" << kFileReadBlockBytes << " read_size=" << block.got
-                      << " len_read+read_size" << done + block.got << "  file_size" << size;
+        const uint64_t blockEnd = size - done < kFileReadBlockBytes ? size : done + kFileReadBlockBytes;
+        uint64_t at = done;
+        while (at < blockEnd) {
+            const FileSpan span = reader.Read(at, blockEnd);
+            if (span.size == 0) break;  // the file ended short
+            if (!hasher.Add(span.data, span.size)) return HashResult::kHasherFailed;
+            at += span.size;
+        }
+        const uint64_t got = at - done;
+        if (got < kFileReadBlockBytes && at != size) {
+            LOG(INFO) << "data_len=" << kFileReadBlockBytes << " read_size=" << got << " len_read+read_size" << at
+                      << "  file_size" << size;
             return HashResult::kShortRead;
         }
-        done += block.got;
-        if (!hasher.Add(block.data, block.got)) return HashResult::kHasherFailed;
+        done = at;
     }
     return hasher.Finish(digest) ? HashResult::kDone : HashResult::kHasherFailed;
 }

@@ -1,21 +1,28 @@
 // Implementation of file_block_reader.h. One helper thread serves the whole
-// process: it is started at the first file of more than one block and then
-// waits for the next file. Blocks alternate between two buffers; the helper
-// fills block n + 1 while the caller works on block n, and never runs more
-// than one block ahead.
+// process: it is started at the first file of more than one piece and then
+// waits for the next file. The buffer is a ring of one block; the helper
+// reads piece after piece into it while the caller hashes what is ready, and
+// never overwrites bytes the caller has not given back, so it runs up to one
+// block ahead with no more memory than one block.
 #include "engine/file_block_reader.h"
 
 #include "velisk/handles.h"
 
 namespace {
 
-// Two buffers for the life of the process, shared by every reader.
-unsigned char g_buffers[2][kFileReadBlockBytes];
+constexpr size_t kRingBytes = kFileReadBlockBytes;
+// What the helper reads at once: small enough that the caller can start on
+// a block soon, large enough that the hand-overs cost nothing.
+constexpr size_t kPieceBytes = 512 * 1024;
+static_assert(kFileReadBlockBytes % kPieceBytes == 0, "pieces never cross a block");
+
+// One block-sized ring for the life of the process, shared by every reader.
+alignas(4096) unsigned char g_ring[kRingBytes];
 
 bool g_readAheadOffForTesting = false;
 
 // Reads up to `wanted` bytes; fewer only when the file ends or a read fails.
-size_t ReadBlockInto(HANDLE file, unsigned char* into, size_t wanted) {
+size_t ReadInto(HANDLE file, unsigned char* into, size_t wanted) {
     size_t got = 0;
     while (got < wanted) {
         DWORD count = 0;
@@ -25,10 +32,7 @@ size_t ReadBlockInto(HANDLE file, unsigned char* into, size_t wanted) {
     return got;
 }
 
-size_t BlockWanted(uint64_t size, uint64_t offset) {
-    const uint64_t left = size - offset;
-    return left < kFileReadBlockBytes ? static_cast<size_t>(left) : kFileReadBlockBytes;
-}
+unsigned char* RingAt(uint64_t offset) { return g_ring + offset % kRingBytes; }
 
 // The helper thread and the state it shares with the caller, all under one
 // lock with one condition variable for every change.
@@ -52,23 +56,28 @@ public:
         Locked lock(this);
         m_file = file;
         m_size = size;
-        m_read = 0;
-        m_given = 0;
+        m_filled = 0;
+        m_released = 0;
         m_stop = false;
-        m_done = false;
+        m_ended = false;
         m_active = true;
         ::WakeAllConditionVariable(&m_changed);
     }
 
-    // Waits for block `index` (all earlier ones handed back) and returns it.
-    FileBlock Take(uint64_t index) {
+    // See FileBlockReader::Read.
+    FileSpan Read(uint64_t offset, uint64_t blockEnd) {
         Locked lock(this);
-        m_given = index;  // every earlier block is given back
-        ::WakeAllConditionVariable(&m_changed);
-        while (m_read <= index && !m_done) Wait();
-        if (m_read <= index) return FileBlock{g_buffers[index % 2], 0, 0};  // nothing more will come
-        const Slot& slot = m_slots[index % 2];
-        return FileBlock{g_buffers[index % 2], slot.wanted, slot.got};
+        if (offset > m_released) {
+            m_released = offset;
+            ::WakeAllConditionVariable(&m_changed);
+        }
+        while (m_filled <= offset && !m_ended) Wait();
+        if (m_filled <= offset) return {};
+        // At most one piece at a time, so the caller gives room back to the
+        // helper piece by piece instead of holding the whole ring.
+        uint64_t end = m_filled < blockEnd ? m_filled : blockEnd;
+        if (end - offset > kPieceBytes) end = offset + kPieceBytes;
+        return FileSpan{RingAt(offset), static_cast<size_t>(end - offset)};
     }
 
     // Ends the current file and waits until the helper has let go of it.
@@ -76,17 +85,12 @@ public:
         Locked lock(this);
         m_stop = true;
         ::WakeAllConditionVariable(&m_changed);
-        while (!m_done) Wait();
+        while (!m_ended) Wait();
         m_active = false;
         m_file = nullptr;
     }
 
 private:
-    struct Slot {
-        size_t wanted = 0;
-        size_t got = 0;
-    };
-
     class Locked {
     public:
         explicit Locked(ReadAheadThread* owner) : m_owner(owner) { ::AcquireSRWLockExclusive(&owner->m_lock); }
@@ -110,28 +114,36 @@ private:
 
     void Wait() { ::SleepConditionVariableSRW(&m_changed, &m_lock, INFINITE, 0); }
 
-    // Work to do: a file under way whose next block has a free buffer, or a stop.
-    bool HasWork() const { return m_active && !m_done && (m_stop || m_read < m_given + 2); }
+    // The next piece: up to the end of its block and of the size.
+    size_t NextPieceBytes() const {
+        const uint64_t blockEnd = (m_filled / kFileReadBlockBytes + 1) * kFileReadBlockBytes;
+        const uint64_t end = blockEnd < m_size ? blockEnd : m_size;
+        return end - m_filled < kPieceBytes ? static_cast<size_t>(end - m_filled) : kPieceBytes;
+    }
+
+    // Work to do: a stop, or a piece whose room in the ring the caller has given back.
+    bool HasWork() const {
+        if (!m_active || m_ended) return false;
+        return m_stop || m_filled + NextPieceBytes() <= m_released + kRingBytes;
+    }
 
     void Run() {
         Locked lock(this);
         for (;;) {
             while (!HasWork()) Wait();
             if (m_stop) {
-                m_done = true;
+                m_ended = true;
                 ::WakeAllConditionVariable(&m_changed);
                 continue;
             }
-            const uint64_t index = m_read;
-            const uint64_t offset = index * kFileReadBlockBytes;
-            const size_t wanted = BlockWanted(m_size, offset);
+            const uint64_t offset = m_filled;
+            const size_t wanted = NextPieceBytes();
             const HANDLE file = m_file;
             ::ReleaseSRWLockExclusive(&m_lock);
-            const size_t got = ReadBlockInto(file, g_buffers[index % 2], wanted);
+            const size_t got = ReadInto(file, RingAt(offset), wanted);
             ::AcquireSRWLockExclusive(&m_lock);
-            m_slots[index % 2] = Slot{wanted, got};
-            m_read = index + 1;
-            if (got < wanted || offset + got >= m_size) m_done = true;
+            m_filled = offset + got;
+            if (got < wanted || m_filled >= m_size) m_ended = true;
             ::WakeAllConditionVariable(&m_changed);
         }
     }
@@ -141,18 +153,17 @@ private:
     velisk::UniqueKernelHandle m_thread;
     HANDLE m_file = nullptr;
     uint64_t m_size = 0;
-    uint64_t m_read = 0;   // blocks read so far
-    uint64_t m_given = 0;  // blocks the caller has given back
-    Slot m_slots[2];
-    bool m_active = false;  // a file is under way
-    bool m_stop = false;    // the caller ends the file early
-    bool m_done = false;    // the helper reads nothing more of this file
+    uint64_t m_filled = 0;    // bytes read so far
+    uint64_t m_released = 0;  // bytes the caller has given back
+    bool m_active = false;    // a file is under way
+    bool m_stop = false;      // the caller ends the file
+    bool m_ended = false;     // the helper reads nothing more of this file
 };
 
 }  // namespace
 
 FileBlockReader::FileBlockReader(HANDLE file, uint64_t size) : m_file(file), m_size(size) {
-    if (size <= kFileReadBlockBytes || g_readAheadOffForTesting) return;
+    if (size <= kPieceBytes || g_readAheadOffForTesting) return;
     ReadAheadThread* helper = ReadAheadThread::Instance();
     if (helper == nullptr) return;
     helper->Begin(file, size);
@@ -163,18 +174,18 @@ FileBlockReader::~FileBlockReader() {
     if (m_ahead) ReadAheadThread::Instance()->End();
 }
 
-FileBlock FileBlockReader::Next() {
-    FileBlock block;
-    if (m_ahead) {
-        block = ReadAheadThread::Instance()->Take(m_index);
-    } else {
-        block.data = g_buffers[0];
-        block.wanted = BlockWanted(m_size, m_offset);
-        block.got = ReadBlockInto(m_file, g_buffers[0], block.wanted);
+FileSpan FileBlockReader::Read(uint64_t offset, uint64_t blockEnd) {
+    if (m_ahead) return ReadAheadThread::Instance()->Read(offset, blockEnd);
+    if (m_filled <= offset && !m_ended) {
+        // The caller reads the rest of the block itself, at once.
+        const size_t wanted = static_cast<size_t>(blockEnd - offset);
+        const size_t got = ReadInto(m_file, RingAt(offset), wanted);
+        m_filled = offset + got;
+        m_ended = got < wanted;
     }
-    ++m_index;
-    m_offset += block.got;
-    return block;
+    if (m_filled <= offset) return {};
+    const uint64_t end = m_filled < blockEnd ? m_filled : blockEnd;
+    return FileSpan{RingAt(offset), static_cast<size_t>(end - offset)};
 }
 
 void SetFileReadAheadOffForTesting(bool off) { g_readAheadOffForTesting = off; }

@@ -16,7 +16,7 @@ constexpr size_t kFileDigestBytes = 20;
 // names a folder throws boost::filesystem::filesystem_error from the size
 // query; callers that hash manifest names let it end their operation.
 // The digest comes from the platform's CNG SHA-1 (Boost's when CNG cannot be
-// opened or fails); the file is read in 4 MiB blocks, the next one while the
-// current one is hashed. Not reentrant: all calls share two read buffers and
-// one hasher (engine worker thread only).
+// opened or fails); the file is read in 4 MiB blocks by a helper thread that
+// reads ahead while the caller hashes. Not reentrant: all calls share one
+// 4 MiB read buffer and one hasher (engine worker thread only).
 bool CalFileSHA1(const std::wstring& path, unsigned char* digest);
