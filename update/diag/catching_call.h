@@ -10,6 +10,23 @@
 
 namespace velisk {
 
+namespace detail {
+
+// Keeps `message` in `*error` (may be null). Called inside the catch block,
+// while the exception and its text still live.
+inline void KeepThrownMessage(const char* message, std::string* error) noexcept {
+    if (error == nullptr) return;
+    try {
+        error->assign(message != nullptr && *message != '\0' ? message : "unknown exception");
+    } catch (...) {
+        // No memory for the message: a text short enough for the string's
+        // own buffer still marks the failure.
+        error->assign("out of memory");
+    }
+}
+
+}  // namespace detail
+
 // Runs `step` and returns its result. Whatever it throws is caught: `*error`
 // (may be null) receives the exception's message, or "unknown exception" for
 // one outside the standard family, and `fallback` is returned. `*error` is
@@ -17,22 +34,12 @@ namespace velisk {
 template <typename Result, typename Step>
 Result CallCatching(Step&& step, Result fallback, std::string* error) noexcept {
     if (error != nullptr) error->clear();
-    const char* message = nullptr;
     try {
         return std::forward<Step>(step)();
     } catch (const std::exception& thrown) {
-        message = thrown.what();
+        detail::KeepThrownMessage(thrown.what(), error);
     } catch (...) {
-        message = "unknown exception";
-    }
-    if (error != nullptr) {
-        try {
-            error->assign(message != nullptr && *message != '\0' ? message : "unknown exception");
-        } catch (...) {
-            // No memory for the message: a text short enough for the string's
-            // own buffer still marks the failure.
-            error->assign("out of memory");
-        }
+        detail::KeepThrownMessage(nullptr, error);
     }
     return fallback;
 }
