@@ -10,16 +10,22 @@
 
 namespace velisk {
 
-// Puts `message` (null or empty: "unknown exception") into `*error` when
-// `error` is not null; without memory for it, the short "out of memory".
-inline void StoreMessage(std::string* error, const char* message) noexcept {
+namespace detail {
+
+// Keeps `message` in `*error` (may be null). Called inside the catch block,
+// while the exception and its text still live.
+inline void KeepThrownMessage(const char* message, std::string* error) noexcept {
     if (error == nullptr) return;
     try {
         error->assign(message != nullptr && *message != '\0' ? message : "unknown exception");
     } catch (...) {
-        error->assign("out of memory");  // fits the string's own buffer
+        // No memory for the message: a text short enough for the string's
+        // own buffer still marks the failure.
+        error->assign("out of memory");
     }
 }
+
+}  // namespace detail
 
 // Runs `step` and returns its result. Whatever it throws is caught: `*error`
 // (may be null) receives the exception's message, or "unknown exception" for
@@ -31,11 +37,9 @@ Result CallCatching(Step&& step, Result fallback, std::string* error) noexcept {
     try {
         return std::forward<Step>(step)();
     } catch (const std::exception& thrown) {
-        // The message is copied while the exception still lives: what() points
-        // into the exception object, which is gone after the handler.
-        StoreMessage(error, thrown.what());
+        detail::KeepThrownMessage(thrown.what(), error);
     } catch (...) {
-        StoreMessage(error, nullptr);
+        detail::KeepThrownMessage(nullptr, error);
     }
     return fallback;
 }
