@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "engine/sha1_hasher.h"
-#include "velisk/handles.h"
+#include "velisk/bcrypt_handles.h"
 
 namespace {
 
@@ -19,20 +19,8 @@ constexpr ULONG kSha1Bytes = 20;
 // BCryptHashData takes a 32-bit count; larger inputs go in pieces of this size.
 constexpr size_t kLargestHashDataBytes = size_t{1} << 30;
 
-struct AlgorithmTraits {
-    using Handle = BCRYPT_ALG_HANDLE;
-    static Handle Null() { return nullptr; }
-    static bool IsNull(Handle h) { return h == nullptr; }
-    static void Close(Handle h) { ::BCryptCloseAlgorithmProvider(h, 0); }
-};
-struct HashTraits {
-    using Handle = BCRYPT_HASH_HANDLE;
-    static Handle Null() { return nullptr; }
-    static bool IsNull(Handle h) { return h == nullptr; }
-    static void Close(Handle h) { ::BCryptDestroyHash(h); }
-};
-using UniqueAlgorithm = velisk::UniqueHandle<AlgorithmTraits>;
-using UniqueHash = velisk::UniqueHandle<HashTraits>;
+using UniqueAlgorithm = velisk::UniqueBCryptAlgorithm;
+using UniqueHash = velisk::UniqueBCryptHash;
 
 bool g_cngUnavailableForTesting = false;
 bool g_cngGivenUp = false;
