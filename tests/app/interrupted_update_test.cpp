@@ -79,7 +79,12 @@ public:
                 seen = true;
                 break;
             }
-            if (::WaitForSingleObject(update.get(), 1) == WAIT_OBJECT_0) break;
+            if (::WaitForSingleObject(update.get(), 1) == WAIT_OBJECT_0) {
+                // The process may reach the point and end between two polls
+                // on a loaded machine; what it left behind is looked at once more.
+                seen = point();
+                break;
+            }
         }
         ::TerminateProcess(update.get(), 9);
         ::WaitForSingleObject(update.get(), 30000);
