@@ -9,25 +9,15 @@
 
 #include "app/download_deadline.h"
 #include "engine/auto_updater.h"
+#include "support/idle_engine.h"
 #include "support/test_support.h"
 
 namespace {
 
 // Every operation but CancelUpdate does nothing.
-class RecordingEngine : public IVkAutoUpdater {
+class RecordingEngine : public testing_support::IdleEngine {
 public:
-    void DeleteThis(unsigned int) override {}
-    void SetNewDatabasePath(const wchar_t*, const wchar_t*) override {}
-    void SetDirectories(const wchar_t*, const wchar_t*, const wchar_t*) override {}
-    bool BeginUpdate(const wchar_t*, int, const wchar_t*) override { return false; }
     void CancelUpdate() override { ++cancels; }
-    void SetStatusCallback(FileUpdateStatusCallback, void*) override {}
-    void Shutdown() override {}
-    void AddExcludedFiles(const wchar_t* const*, int) override {}
-    void SetUpdateAlgorithm(IVkUpdateAlgorithm*) override {}
-    bool CopyFromFolder(const wchar_t*, const wchar_t*, int) override { return false; }
-    void SetPluginOptions(const PluginOptions*) override {}
-    bool ApplyStagedUpdate(const wchar_t*, const wchar_t*, int) override { return false; }
 
     std::atomic<int> cancels{0};
 };

@@ -15,6 +15,7 @@
 
 #include "app/update_dlg.h"
 #include "engine/auto_updater.h"
+#include "support/idle_engine.h"
 #include "support/log_capture.h"
 #include "support/test_support.h"
 #include "velisk/handles.h"
@@ -260,27 +261,17 @@ TEST(UpdateDialog, InterruptionPromptNoLetsTheUpdateGoOnYesCancelsEndsAndRestart
 namespace {
 
 // An engine whose BeginUpdate throws; counts its destructions.
-class ThrowingEngine final : public IVkAutoUpdater {
+class ThrowingEngine final : public testing_support::IdleEngine {
 public:
     ThrowingEngine(std::function<void()> raise, int* deletions) : m_raise(std::move(raise)), m_deletions(deletions) {}
     void DeleteThis(unsigned int) override {
         ++*m_deletions;
         delete this;
     }
-    void SetNewDatabasePath(const wchar_t*, const wchar_t*) override {}
-    void SetDirectories(const wchar_t*, const wchar_t*, const wchar_t*) override {}
     bool BeginUpdate(const wchar_t*, int, const wchar_t*) override {
         m_raise();
         return true;
     }
-    void CancelUpdate() override {}
-    void SetStatusCallback(FileUpdateStatusCallback, void*) override {}
-    void Shutdown() override {}
-    void AddExcludedFiles(const wchar_t* const*, int) override {}
-    void SetUpdateAlgorithm(IVkUpdateAlgorithm*) override {}
-    bool CopyFromFolder(const wchar_t*, const wchar_t*, int) override { return false; }
-    void SetPluginOptions(const PluginOptions*) override {}
-    bool ApplyStagedUpdate(const wchar_t*, const wchar_t*, int) override { return false; }
 
 private:
     std::function<void()> m_raise;
