@@ -6,7 +6,11 @@
 
 #include <windows.h>
 
+#include <fstream>
 #include <map>
+#include <regex>
+#include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -143,6 +147,57 @@ public:
     ScratchDir others{L"e2eo"};
 };
 
+// Line `number` (from 1) of a source file of the project; empty past its end.
+std::string SourceLine(const std::string& file, int number) {
+    std::ifstream in(std::string(VELISK_SOURCE_DIR) + "/" + file);
+    std::string line;
+    for (int i = 0; i < number && std::getline(in, line);) {
+        if (++i == number) return line;
+    }
+    return {};
+}
+
+// Every line of a run's log names one of the updater's source units, and a
+// line's number is that of the statement in the source file that wrote it.
+void ExpectEveryLineNamesItsUnit(const std::string& log) {
+    const std::set<std::string> units = {"updater.cpp",      "UpdateDlg.cpp",     "httpdownload.cpp",
+                                         "FileSHA1.cpp",     "CrashReporter.cpp", "database.cpp"};
+    const std::regex prefix(R"(^[IWEF]\d{4} [0-9:.]+ +\d+ ([^ :]+):(\d+)\] (.*)$)");
+    struct Statement {
+        const char* label;   // the start of a message of the run
+        const char* unit;    // the unit its line names
+        const char* source;  // the file that holds the statement
+    };
+    const Statement statements[] = {
+        {"cmdline= ", "UpdateDlg.cpp", "update/app/command_line.cpp"},
+        {"BeginUpdate over ", "UpdateDlg.cpp", "update/app/update_worker.cpp"},
+        {"HttpDownloadImpl over ret=", "httpdownload.cpp", "update/net/http_download.cpp"},
+        {"CalFileSHA1:", "FileSHA1.cpp", "update/engine/file_sha1.cpp"},
+        {"IsNeedUpdate: ", "database.cpp", "update/engine/database_checker.cpp"},
+        {"start copy file ", "updater.cpp", "update/engine/install_copy.cpp"},
+        {"load CrashRpt1403.dll fail, path:", "CrashReporter.cpp", "update/diag/crash_reporter.cpp"},
+    };
+    std::set<std::string> seen;
+    std::istringstream lines(log);
+    std::string line;
+    int parsed = 0;
+    while (std::getline(lines, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        std::smatch m;
+        if (!std::regex_match(line, m, prefix)) continue;
+        ++parsed;
+        EXPECT_EQ(units.count(m[1]), 1u) << line;
+        for (const Statement& s : statements) {
+            if (m[3].str().rfind(s.label, 0) != 0 || !seen.insert(s.label).second) continue;
+            EXPECT_EQ(m[1].str(), s.unit) << line;
+            EXPECT_NE(SourceLine(s.source, std::stoi(m[2])).find(s.label), std::string::npos)
+                << s.source << ":" << m[2] << " does not write: " << line;
+        }
+    }
+    EXPECT_GT(parsed, 50);
+    for (const Statement& s : statements) EXPECT_EQ(seen.count(s.label), 1u) << "no line starts with " << s.label;
+}
+
 TEST(UpdateEndToEnd, VisibleUpdateWithEveryChore) {
     EndToEnd run;
     run.WriteNewIni(L"");
@@ -184,6 +239,7 @@ TEST(UpdateEndToEnd, VisibleUpdateWithEveryChore) {
     // An absolute useless-file name is refused, so the new version.ini stays.
     EXPECT_NE(run.sandbox.Log("warning").find("delete useless file refused: "), std::string::npos);
     run.ExpectFirewallCommands(false);
+    ExpectEveryLineNamesItsUnit(run.sandbox.Log("info"));
 
     const std::wstring key = run.registry.schemeKey();
     EXPECT_EQ(ReadRegString(HKEY_CURRENT_USER, key, nullptr), L"URL:Velisk E2E");

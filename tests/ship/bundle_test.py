@@ -37,7 +37,7 @@ SHIPPED = {
 }
 # A function of each binary and the source file it is defined in.
 KNOWN_FUNCTIONS = {
-    "Update.exe": (r"StartCrashReporter", "CrashReporter.cpp"),
+    "Update.exe": (r"StartCrashReporter", "crash_reporter.cpp"),
     "Haltrix.exe": (r"^_?wWinMain(@\d+)?$", "haltrix.cpp"),
     "Lockscan.dll": (r"^_?GetLockedFileInfo(@\d+)?$", "lockscan.cpp"),
     "Vantor.dll": (r"^_?GetWebViewFactory(@\d+)?$", "exports.cpp"),

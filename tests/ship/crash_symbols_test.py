@@ -85,7 +85,7 @@ class CrashAddress(unittest.TestCase):
         crash = self.crash()
         base = pe_facts.PeFile(self.symbols).image_base
         rows = (("fault", "FaultAfterStart", "crash_probe.cpp"),
-                ("callback", "CrashCallback", "CrashReporter.cpp"))
+                ("callback", "CrashCallback", "crash_reporter.cpp"))
         for key, function, source in rows:
             with self.subTest(key):
                 self.assertEqual(crash.get(key + "Module"), "crash_probe.exe", crash)

@@ -1,7 +1,7 @@
 // Layout of the skinned scroll bar along its axis, without a window.
 #include <gtest/gtest.h>
 
-#include "app/skin_scroll_geometry.h"
+#include "app/skin/scroll_geometry.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "app/res/resource.h"
-#include "app/skin_scroll_wnd.h"
+#include "app/skin/scroll_wnd.h"
 #include "skin_window_fixture.h"
 #include "velisk/handles.h"
 

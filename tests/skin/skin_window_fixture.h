@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "app/framework/dialog.h"
-#include "app/skin_controls.h"
+#include "app/skin/controls.h"
 #include "app/update_dlg.h"
 #include "support/test_support.h"
 

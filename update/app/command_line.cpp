@@ -2,7 +2,6 @@
 #include <windows.h>
 
 #include <boost/filesystem/path.hpp>
-#include <glog/logging.h>
 
 #include <cstdint>
 #include <cwchar>
@@ -12,6 +11,7 @@
 #include "diag/command_values.h"
 #include "diag/statistics.h"
 #include "diag/text_format.h"
+#include "diag/unit_log.h"
 #include "engine/copy_recovery.h"
 #include "engine/version_ini.h"
 
@@ -46,7 +46,7 @@ bool HasUsableFolders(const velisk::ArgumentList& args) {
 std::wstring ReadTargetExe(const std::wstring& iniPath, int bufferChars) {
     const std::wstring target = ReadIniString(iniPath, kUpdate, L"target", kDefaultTarget, bufferChars);
     if (IsPlainFileName(target)) return target;
-    LOG(WARNING) << "target refused, not a plain file name: " << WideToUtf8Log(target);
+    UPDATEDLG_LOG(WARNING) << "target refused, not a plain file name: " << WideToUtf8Log(target);
     return L"";
 }
 
@@ -96,7 +96,7 @@ bool DecideHiddenMode(const std::wstring& installedIni, const std::wstring& newI
     if (hidden) {
         const int minHide = ReadIniInt(newIni, kUpdate, L"minHideVersion", 0x7FFFFFFF);
         const int current = ReadIniInt(installedIni, kUpdate, L"version", 0);
-        LOG(INFO) << "currentVersion= " << current;
+        UPDATEDLG_LOG(INFO) << "currentVersion= " << current;
         if (current < minHide) hidden = false;
     }
     return hidden;
@@ -112,11 +112,11 @@ bool CUpdateDlg::AcquireInstallLock() {
         // ERROR_ACCESS_DENIED is a mutex of an updater with other rights;
         // any other failure leaves the installation unprotected: both count
         // as held.
-        LOG(WARNING) << "install lock not taken, error " << error << ": " << WideToUtf8Log(name);
+        UPDATEDLG_LOG(WARNING) << "install lock not taken, error " << error << ": " << WideToUtf8Log(name);
         return false;
     }
     if (error == ERROR_ALREADY_EXISTS) {
-        LOG(INFO) << "install lock held by another updater: " << WideToUtf8Log(name);
+        UPDATEDLG_LOG(INFO) << "install lock held by another updater: " << WideToUtf8Log(name);
         return false;
     }
     m_installLock = std::move(lock);
@@ -132,7 +132,7 @@ bool CUpdateDlg::IsExcludedOs() {
 }
 
 bool CUpdateDlg::InitFromCommandLine(const wchar_t* commandLine) {
-    LOG(INFO) << "cmdline= " << WideToUtf8Log(commandLine ? commandLine : L"");
+    UPDATEDLG_LOG(INFO) << "cmdline= " << WideToUtf8Log(commandLine ? commandLine : L"");
 
     velisk::ArgumentList args(commandLine);
     if (args.count() < 2) return false;
@@ -176,7 +176,7 @@ bool CUpdateDlg::InitFromCommandLine(const wchar_t* commandLine) {
 
     LoadStatContext(installedIni.c_str(), m_newIniPath.c_str());
     StatPoint point("update_command");
-    LOG(INFO) << "point update_command: " << point.Send();
+    UPDATEDLG_LOG(INFO) << "point update_command: " << point.Send();
 
     const std::wstring plugin = ReadIniString(m_newIniPath, kUpdate, L"plugin", L"", 512);
     if (!plugin.empty()) m_pluginDir = m_installDir + plugin;

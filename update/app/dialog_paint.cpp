@@ -5,8 +5,8 @@
 
 #include <memory>
 
-#include "app/gdiplus_fonts.h"
-#include "app/resource_image.h"
+#include "app/skin/gdiplus_fonts.h"
+#include "app/skin/resource_image.h"
 #include "app/res/resource.h"
 #include "app/update_dlg.h"
 

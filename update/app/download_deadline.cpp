@@ -1,15 +1,14 @@
 // A timer-queue timer that cancels a run that is still downloading.
 #include "app/download_deadline.h"
 
-#include <glog/logging.h>
-
+#include "diag/unit_log.h"
 #include "engine/auto_updater.h"
 
 DownloadDeadline::DownloadDeadline(IVkAutoUpdater* engine, std::atomic<bool>* stopRequested, DWORD ms)
     : m_engine(engine), m_stopRequested(stopRequested) {
     if (!::CreateTimerQueueTimer(&m_timer, nullptr, &DownloadDeadline::OnTimer, this, ms, 0,
                                  WT_EXECUTEONLYONCE)) {
-        LOG(WARNING) << "download deadline not armed, error " << ::GetLastError();
+        UPDATEDLG_LOG(WARNING) << "download deadline not armed, error " << ::GetLastError();
         m_timer = nullptr;
     }
 }
@@ -22,7 +21,7 @@ DownloadDeadline::~DownloadDeadline() {
 void CALLBACK DownloadDeadline::OnTimer(PVOID param, BOOLEAN) {
     auto* self = static_cast<DownloadDeadline*>(param);
     if (self->m_copyStarted.load()) return;
-    LOG(WARNING) << "download deadline passed, the hidden run ends";
+    UPDATEDLG_LOG(WARNING) << "download deadline passed, the hidden run ends";
     self->m_expired.store(true);
     if (self->m_stopRequested != nullptr) self->m_stopRequested->store(true);
     if (self->m_engine != nullptr) self->m_engine->CancelUpdate();

@@ -10,7 +10,6 @@
 #include <boost/filesystem.hpp>
 #include <boost/property_tree/json_parser.hpp>
 #include <boost/property_tree/ptree.hpp>
-#include <glog/logging.h>
 
 #include <cstdio>
 #include <iostream>
@@ -23,6 +22,7 @@
 #include "diag/command_values.h"
 #include "diag/statistics.h"
 #include "diag/text_format.h"
+#include "diag/unit_log.h"
 #include "engine/auto_updater.h"
 #include "engine/manifest_names.h"
 #include "engine/version_ini.h"
@@ -133,23 +133,23 @@ void CUpdateDlg::DeleteUselessFiles(std::wstring folder, const std::wstring& use
         std::wistringstream stream(uselessFilesJson);
         boost::property_tree::read_json(stream, tree);
     } catch (const boost::property_tree::json_parser_error& e) {
-        LOG(ERROR) << "read_json fail: " << e.message();
+        UPDATEDLG_LOG(ERROR) << "read_json fail: " << e.message();
         return;
     }
     for (const auto& child : tree) {
         // Only names inside the installation: an absolute name, a drive
         // letter or ".." would delete files elsewhere.
         if (!IsContainedManifestName(child.second.data())) {
-            LOG(WARNING) << "delete useless file refused: " << WideToUtf8Log(child.second.data());
+            UPDATEDLG_LOG(WARNING) << "delete useless file refused: " << WideToUtf8Log(child.second.data());
             continue;
         }
         const std::wstring full = folder + child.second.data();
-        LOG(INFO) << "delete useless file: " << WideToUtf8Log(full);
+        UPDATEDLG_LOG(INFO) << "delete useless file: " << WideToUtf8Log(full);
         try {
             const fs::path path(full);
             if (fs::exists(path) && fs::is_regular_file(path)) fs::remove(path);
         } catch (const fs::filesystem_error& e) {
-            LOG(ERROR) << "delete useless fail: " << e.what();
+            UPDATEDLG_LOG(ERROR) << "delete useless fail: " << e.what();
         }
     }
 }
@@ -158,14 +158,14 @@ void CUpdateDlg::UpdateFirewallRule(const std::wstring& iniPath, const std::wstr
     const std::wstring name = ReadIniString(iniPath, kUpdate, L"firewall", L"", 512);
     if (name.empty()) return;
     if (HasQuoteOrControl(name)) {
-        LOG(WARNING) << "firewall rule name refused: " << WideToUtf8Log(name);
+        UPDATEDLG_LOG(WARNING) << "firewall rule name refused: " << WideToUtf8Log(name);
         return;
     }
     // The system's own netsh: a netsh.exe beside Update or in the current
     // folder must never be the one that runs.
     const std::wstring netsh = SystemProgramPath(L"netsh.exe");
     if (netsh.empty() || ::GetFileAttributesW(netsh.c_str()) == INVALID_FILE_ATTRIBUTES) {
-        LOG(WARNING) << "netsh not found, firewall rule not renewed: " << WideToUtf8Log(netsh);
+        UPDATEDLG_LOG(WARNING) << "netsh not found, firewall rule not renewed: " << WideToUtf8Log(netsh);
         return;
     }
     HiddenStart how;
@@ -182,66 +182,66 @@ void CUpdateDlg::UpdateFirewallRule(const std::wstring& iniPath, const std::wstr
 bool CUpdateDlg::RegisterUrlProtocol() {
     const std::wstring appCode = ReadIniString(m_newIniPath, kRegKey, L"appCode", L"", 512);
     if (appCode.empty()) {
-        LOG(WARNING) << "read appCode of regKey fail";
+        UPDATEDLG_LOG(WARNING) << "read appCode of regKey fail";
         return false;
     }
     wchar_t protocolBuffer[256] = {};
     if (GetProfileStringUtf8(kRegKey, L"protocol", L"", protocolBuffer, 256, m_newIniPath.c_str()) < 1) {
-        LOG(WARNING) << "read protocol of regKey fail";
+        UPDATEDLG_LOG(WARNING) << "read protocol of regKey fail";
         return false;
     }
     const std::wstring protocol(protocolBuffer);
     const std::wstring target = ReadIniString(m_newIniPath, kRegKey, L"target", L"", 512);
     if (target.empty()) {
-        LOG(WARNING) << "read target of regKey fail";
+        UPDATEDLG_LOG(WARNING) << "read target of regKey fail";
         return false;
     }
     // The target becomes part of the protocol's command line.
     if (HasQuoteOrControl(target)) {
-        LOG(WARNING) << "target of regKey refused: " << WideToUtf8Log(target);
+        UPDATEDLG_LOG(WARNING) << "target of regKey refused: " << WideToUtf8Log(target);
         return false;
     }
 
     velisk::UniqueRegKey classes;
     if (::RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Classes", 0, KEY_WRITE, classes.receive()) !=
         ERROR_SUCCESS) {
-        LOG(WARNING) << "open HKEY_CLASSES_ROOT key fail";
+        UPDATEDLG_LOG(WARNING) << "open HKEY_CLASSES_ROOT key fail";
         return false;
     }
     velisk::UniqueRegKey scheme;
     LSTATUS ret = ::RegCreateKeyExW(classes.get(), appCode.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr,
                                     scheme.receive(), nullptr);
     if (ret != ERROR_SUCCESS) {
-        LOG(WARNING) << "create " << WideToUtf8Log(appCode) << " key fail, ret = " << ret;
+        UPDATEDLG_LOG(WARNING) << "create " << WideToUtf8Log(appCode) << " key fail, ret = " << ret;
         return false;
     }
     if ((ret = SetDefaultValue(scheme.get(), protocol)) != ERROR_SUCCESS) {
-        LOG(WARNING) << "Update protocol " << WideToUtf8Log(protocol) << " fail, ret = " << ret;
+        UPDATEDLG_LOG(WARNING) << "Update protocol " << WideToUtf8Log(protocol) << " fail, ret = " << ret;
         return false;
     }
     const std::wstring path = m_installDir + target;
     if ((ret = SetNamedValue(scheme.get(), L"URL Protocol", path)) != ERROR_SUCCESS) {
-        LOG(WARNING) << "Update URL Protocol fail, ret = " << ret;
+        UPDATEDLG_LOG(WARNING) << "Update URL Protocol fail, ret = " << ret;
         return false;
     }
     velisk::UniqueRegKey icon;
     if ((ret = ::RegCreateKeyExW(scheme.get(), L"DefaultIcon", 0, nullptr, 0, KEY_WRITE, nullptr, icon.receive(),
                                  nullptr)) != ERROR_SUCCESS) {
-        LOG(WARNING) << "create DefaultIcon key fail, ret = " << ret;
+        UPDATEDLG_LOG(WARNING) << "create DefaultIcon key fail, ret = " << ret;
         return false;
     }
     if ((ret = SetDefaultValue(icon.get(), path + L", 1")) != ERROR_SUCCESS) {
-        LOG(WARNING) << "Update DefaultIcon fail, ret = " << ret;
+        UPDATEDLG_LOG(WARNING) << "Update DefaultIcon fail, ret = " << ret;
         return false;
     }
     velisk::UniqueRegKey command;
     if ((ret = ::RegCreateKeyExW(scheme.get(), L"shell\\open\\command", 0, nullptr, 0, KEY_WRITE, nullptr,
                                  command.receive(), nullptr)) != ERROR_SUCCESS) {
-        LOG(WARNING) << "create shell\\open\\command key fail, ret = " << ret;
+        UPDATEDLG_LOG(WARNING) << "create shell\\open\\command key fail, ret = " << ret;
         return false;
     }
     if ((ret = SetDefaultValue(command.get(), L"\"" + path + L"\" \"%1\"")) != ERROR_SUCCESS) {
-        LOG(WARNING) << "Update shell\\open\\command fail, ret = " << ret;
+        UPDATEDLG_LOG(WARNING) << "Update shell\\open\\command fail, ret = " << ret;
         return false;
     }
     return true;
@@ -266,7 +266,7 @@ void CUpdateDlg::RefreshShortcut() {
     if (GetProfileStringUtf8(kUpdate, L"shortcut", L"", name, 40, m_newIniPath.c_str()) < 1) return;
     // The name becomes a file on the desktop and a parameter of the tool.
     if (!IsPlainFileName(name)) {
-        LOG(WARNING) << "shortcut name refused: " << WideToUtf8Log(name);
+        UPDATEDLG_LOG(WARNING) << "shortcut name refused: " << WideToUtf8Log(name);
         return;
     }
     if (m_targetExe.empty() || ShortcutPointsToTarget(name, m_targetExe)) return;
@@ -278,19 +278,19 @@ void CUpdateDlg::RefreshShortcut() {
     for (const std::wstring& value : {std::wstring(name), baseDir, m_targetExe, pinTool}) {
         AppendQuotedArgument(parameters, value);
     }
-    LOG(INFO) << "dir = " << WideToUtf8Log(tool);
-    LOG(INFO) << "cmd = " << WideToUtf8Log(parameters);
+    UPDATEDLG_LOG(INFO) << "dir = " << WideToUtf8Log(tool);
+    UPDATEDLG_LOG(INFO) << "cmd = " << WideToUtf8Log(parameters);
     if (parameters.size() > kMaxShortcutParameterChars) {
-        LOG(WARNING) << "shortcut tool not started, parameters too long";
+        UPDATEDLG_LOG(WARNING) << "shortcut tool not started, parameters too long";
         return;
     }
     const HINSTANCE started =
         ::ShellExecuteW(nullptr, L"runas", tool.c_str(), parameters.c_str(), nullptr, SW_HIDE);
-    LOG(INFO) << "runas as Linkwell " << static_cast<const void*>(started);
+    UPDATEDLG_LOG(INFO) << "runas as Linkwell " << static_cast<const void*>(started);
 }
 
 void CUpdateDlg::CopyStagedUpdate(const std::wstring& src, const std::wstring& dst, bool restart) {
-    LOG(INFO) << "CopyStagedUpdate from " << WideToUtf8Log(src) << " to " << WideToUtf8Log(dst);
+    UPDATEDLG_LOG(INFO) << "CopyStagedUpdate from " << WideToUtf8Log(src) << " to " << WideToUtf8Log(dst);
     const std::wstring srcIni = src + L"\\version.ini";
     const std::wstring dstIni = dst + L"\\version.ini";
     m_relatedExes = ReadIniString(srcIni, kUpdate, L"related", L"", 512);
@@ -321,7 +321,7 @@ void CUpdateDlg::CopyStagedUpdate(const std::wstring& src, const std::wstring& d
     point.AddInt("is_start", restart ? 1 : 0);
     point.AddString("src", src);
     point.AddString("dst", dst);
-    LOG(INFO) << "point imcopy_ifsucc: " << point.Send();
+    UPDATEDLG_LOG(INFO) << "point imcopy_ifsucc: " << point.Send();
 
     if (restart && !target.empty()) {
         // By its full path in the installation, never found by the search order.

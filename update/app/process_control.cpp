@@ -6,7 +6,6 @@
 
 #include <boost/property_tree/json_parser.hpp>
 #include <boost/property_tree/ptree.hpp>
-#include <glog/logging.h>
 
 #include <sstream>
 
@@ -15,6 +14,7 @@
 #include "diag/command_line_quote.h"
 #include "diag/command_values.h"
 #include "diag/text_format.h"
+#include "diag/unit_log.h"
 
 namespace {
 
@@ -69,10 +69,10 @@ std::vector<std::wstring> ParseRelatedExes(const std::wstring& json, bool* parse
         boost::property_tree::read_json(stream, tree);
         for (const auto& child : tree) names.push_back(child.second.data());
     } catch (const boost::property_tree::json_parser_error& e) {
-        LOG(ERROR) << "killRelatedExe" << e.message();
+        UPDATEDLG_LOG(ERROR) << "killRelatedExe" << e.message();
         *parsed = false;
     } catch (const std::exception& e) {
-        LOG(ERROR) << "killRelatedExe" << e.what();
+        UPDATEDLG_LOG(ERROR) << "killRelatedExe" << e.what();
         *parsed = false;
     }
     if (!*parsed) names = {L"vk_service.exe", L"QtWebEngineProcess.exe"};
@@ -82,7 +82,7 @@ std::vector<std::wstring> ParseRelatedExes(const std::wstring& json, bool* parse
         if (IsPlainFileName(name)) {
             plain.push_back(name);
         } else {
-            LOG(WARNING) << "related name refused: " << WideToUtf8Log(name);
+            UPDATEDLG_LOG(WARNING) << "related name refused: " << WideToUtf8Log(name);
         }
     }
     return plain;
@@ -147,8 +147,8 @@ void KillProcessesByName(const std::vector<std::wstring>& names) {
     velisk::UniqueKernelHandle tool(info.hProcess);
     const INT_PTR started = reinterpret_cast<INT_PTR>(info.hInstApp);
     if (started > 32 && tool) ::WaitForSingleObject(tool.get(), INFINITE);
-    LOG(INFO) << "cmd = " << WideToUtf8Log(parameter);
-    LOG(INFO) << "o_ret" << started;
+    UPDATEDLG_LOG(INFO) << "cmd = " << WideToUtf8Log(parameter);
+    UPDATEDLG_LOG(INFO) << "o_ret" << started;
 }
 
 void CloseClientProcess(const std::wstring& exeName) {

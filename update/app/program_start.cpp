@@ -1,12 +1,11 @@
 // Program starts by full path.
 #include "app/program_start.h"
 
-#include <glog/logging.h>
-
 #include <vector>
 
 #include "diag/command_line_quote.h"
 #include "diag/text_format.h"
+#include "diag/unit_log.h"
 #include "velisk/handles.h"
 
 namespace {
@@ -43,7 +42,7 @@ bool StartHiddenProgram(const std::wstring& exePath, const std::wstring& argumen
     std::wstring commandLine = QuoteArgument(exePath);
     if (!arguments.empty()) commandLine += L" " + arguments;
     if (exePath.empty() || commandLine.size() > how.maxCommandChars) {
-        LOG(WARNING) << "program not started, command line too long or no program: " << WideToUtf8Log(exePath);
+        UPDATEDLG_LOG(WARNING) << "program not started, command line too long or no program: " << WideToUtf8Log(exePath);
         return false;
     }
     STARTUPINFOW startup = {};
@@ -53,12 +52,12 @@ bool StartHiddenProgram(const std::wstring& exePath, const std::wstring& argumen
     PROCESS_INFORMATION info = {};
     if (!::CreateProcessW(exePath.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                           &startup, &info)) {
-        LOG(WARNING) << "program not started, error " << ::GetLastError() << ": " << WideToUtf8Log(exePath);
+        UPDATEDLG_LOG(WARNING) << "program not started, error " << ::GetLastError() << ": " << WideToUtf8Log(exePath);
         return false;
     }
     velisk::UniqueKernelHandle process(info.hProcess);
     velisk::UniqueKernelHandle thread(info.hThread);
-    LOG(INFO) << "started: " << WideToUtf8Log(commandLine);
+    UPDATEDLG_LOG(INFO) << "started: " << WideToUtf8Log(commandLine);
     if (how.waitMs != 0) ::WaitForSingleObject(process.get(), how.waitMs);
     return true;
 }

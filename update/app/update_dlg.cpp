@@ -6,17 +6,16 @@
 #include <objidl.h>
 #include <gdiplus.h>
 
-#include <glog/logging.h>
-
 #include <cstdio>
 
 #include "app/framework/win_app.h"
 #include "app/res/resource.h"
 #include "app/program_start.h"
-#include "app/skin_scroll_wnd.h"
+#include "app/skin/scroll_wnd.h"
 #include "diag/command_line_quote.h"
 #include "diag/command_values.h"
 #include "diag/text_format.h"
+#include "diag/unit_log.h"
 #include "engine/auto_updater.h"
 #include "engine/version_ini.h"
 #include "velisk/privileges.h"
@@ -122,7 +121,7 @@ void CUpdateDlg::RunEndSequence() {
 
 void CUpdateDlg::StartLauncher() {
     if (!IsAbsolutePath(m_launcherPath)) {
-        LOG(WARNING) << "launcher refused, not an absolute path: " << WideToUtf8Log(m_launcherPath);
+        UPDATEDLG_LOG(WARNING) << "launcher refused, not an absolute path: " << WideToUtf8Log(m_launcherPath);
         return;
     }
     HiddenStart how;

@@ -13,7 +13,7 @@
 
 #include "app/framework/dialog.h"
 #include "app/res/resource.h"
-#include "app/skin_controls.h"
+#include "app/skin/controls.h"
 #include "velisk/handles.h"
 
 class IVkAutoUpdater;

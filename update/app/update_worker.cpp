@@ -4,8 +4,6 @@
 #include <windows.h>
 #include <shellapi.h>
 
-#include <glog/logging.h>
-
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
@@ -18,6 +16,7 @@
 #include "diag/catching_call.h"
 #include "diag/command_line_quote.h"
 #include "diag/statistics.h"
+#include "diag/unit_log.h"
 #include "engine/auto_updater.h"
 
 namespace {
@@ -63,7 +62,7 @@ DWORD WINAPI CUpdateDlg::UpdateThreadProc(LPVOID param) {
         },
         false, &error);
     if (!error.empty()) {
-        LOG(ERROR) << "update thread crash " << error;
+        UPDATEDLG_LOG(ERROR) << "update thread crash " << error;
         if (!self->m_outcomeSent) {
             velisk::CallCatching(
                 [self] {
@@ -74,7 +73,7 @@ DWORD WINAPI CUpdateDlg::UpdateThreadProc(LPVOID param) {
         }
     }
     ::PostMessageW(self->m_hWnd, WM_UPDATE_DONE, 0, 0);
-    LOG(INFO) << "update thread over";
+    UPDATEDLG_LOG(INFO) << "update thread over";
     return 0;
 }
 
@@ -87,7 +86,7 @@ void CUpdateDlg::WaitForCaller() {
 
 void CUpdateDlg::RelaunchClientForCopy() {
     if (m_targetExe.empty()) {
-        LOG(WARNING) << "client not started for the copy: no usable target";
+        UPDATEDLG_LOG(WARNING) << "client not started for the copy: no usable target";
         m_stagingDir += L"\\";
         return;
     }
@@ -100,7 +99,7 @@ void CUpdateDlg::RelaunchClientForCopy() {
         result = ::ShellExecuteW(nullptr, L"open", client.c_str(), parameters.c_str(), m_installDir.c_str(),
                                  SW_SHOW);
     } else {
-        LOG(WARNING) << "client not started for the copy: parameters too long";
+        UPDATEDLG_LOG(WARNING) << "client not started for the copy: parameters too long";
     }
     m_stagingDir += L"\\";
     StatPoint point("imstartup_pc");
@@ -108,7 +107,7 @@ void CUpdateDlg::RelaunchClientForCopy() {
     point.AddString("cmd", parameters);
     point.AddString("dir", m_installDir);
     point.AddInt("o_ret", static_cast<int>(reinterpret_cast<INT_PTR>(result)));
-    LOG(INFO) << "point imstartup_pc: " << point.Send();
+    UPDATEDLG_LOG(INFO) << "point imstartup_pc: " << point.Send();
 }
 
 void CUpdateDlg::DoUpdate() {
@@ -151,7 +150,7 @@ void CUpdateDlg::RunUpdate() {
             RefreshShortcut();
         }
     }
-    LOG(INFO) << "BeginUpdate over " << ok;
+    UPDATEDLG_LOG(INFO) << "BeginUpdate over " << ok;
     SendUpdateOutcome(ok);
 }
 
@@ -162,5 +161,5 @@ void CUpdateDlg::SendUpdateOutcome(bool ok) {
     point.AddString("bu_pp", m_databaseUrl);
     point.AddString("bu_np", m_newIniPath);
     point.AddInt("is_succ", ok ? 1 : 0);
-    LOG(INFO) << "point update_ifsucc: " << point.Send();
+    UPDATEDLG_LOG(INFO) << "point update_ifsucc: " << point.Send();
 }

@@ -7,7 +7,7 @@
 #include "diag/text_format.h"
 #include "engine/manifest_names.h"
 #include "engine/plain_paths.h"
-#include "engine/updater_log.h"
+#include "diag/unit_log.h"
 #include "velisk/handles.h"
 
 namespace {

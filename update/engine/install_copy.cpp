@@ -16,7 +16,7 @@
 #include "engine/manifest_names.h"
 #include "engine/plain_paths.h"
 #include "engine/sdk_updater.h"
-#include "engine/updater_log.h"
+#include "diag/unit_log.h"
 #include "lockscan.h"
 #include "velisk/handles.h"
 

@@ -9,7 +9,7 @@
 
 #include "engine/manifest_signature.h"
 #include "engine/sqlite_db.h"
-#include "engine/updater_log.h"
+#include "diag/unit_log.h"
 #include "engine/version_ini.h"
 #include "velisk/handles.h"
 

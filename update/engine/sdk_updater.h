@@ -4,7 +4,7 @@
 // FileUpdateStatus record to the status callback and to loaded plug-ins.
 //
 // The members are split by concern over three source files:
-//   updater.cpp        configuration and the BeginUpdate pipeline
+//   sdk_updater.cpp    configuration and the BeginUpdate pipeline
 //   install_copy.cpp   copy with backup and rollback, staged copy, obsolete files
 //   update_plugins.cpp loading, notifying and unloading update plug-ins
 #pragma once

@@ -8,7 +8,7 @@
 #include "diag/catching_call.h"
 #include "diag/library_loader.h"
 #include "engine/sdk_updater.h"
-#include "engine/updater_log.h"
+#include "diag/unit_log.h"
 #include "velisk/handles.h"
 
 namespace {

@@ -1,18 +1,16 @@
-// Implementation of file_sha1.h. glog prefixes each line with the source
-// file's name, so this file is named after the log unit "FileSHA1" that
-// people searching the update logs look for.
+// Implementation of file_sha1.h. Log lines carry the unit name "FileSHA1".
 #include "engine/file_sha1.h"
 
 #include <windows.h>
 
 #include <boost/filesystem.hpp>
 #include <boost/system/error_code.hpp>
-#include <glog/logging.h>
 
 #include <cstdint>
 #include <ios>
 
 #include "diag/text_format.h"
+#include "diag/unit_log.h"
 #include "engine/file_block_reader.h"
 #include "engine/sha1_hasher.h"
 #include "velisk/handles.h"
@@ -59,7 +57,7 @@ HashResult HashOpenFile(HANDLE file, uint64_t size, Sha1Hasher& hasher, unsigned
         }
         const uint64_t got = at - done;
         if (got < kFileReadBlockBytes && at != size) {
-            LOG(INFO) << "data_len=" << kFileReadBlockBytes << " read_size=" << got << " len_read+read_size" << at
+            FILESHA1_LOG(INFO) << "data_len=" << kFileReadBlockBytes << " read_size=" << got << " len_read+read_size" << at
                       << "  file_size" << size;
             return HashResult::kShortRead;
         }
@@ -71,14 +69,14 @@ HashResult HashOpenFile(HANDLE file, uint64_t size, Sha1Hasher& hasher, unsigned
 }  // namespace
 
 bool CalFileSHA1(const std::wstring& path, unsigned char* digest) {
-    LOG(INFO) << "CalFileSHA1:" << WideToUtf8Log(path);
+    FILESHA1_LOG(INFO) << "CalFileSHA1:" << WideToUtf8Log(path);
     const PathFacts facts = QueryPath(path);
     if (!facts.exists) {
-        LOG(INFO) << "no exists";
+        FILESHA1_LOG(INFO) << "no exists";
         return false;
     }
     if (facts.size == 0) {
-        LOG(INFO) << "0 == size";
+        FILESHA1_LOG(INFO) << "0 == size";
         return false;
     }
     // Shared with other readers and writers, like a C runtime open without a
@@ -86,7 +84,7 @@ bool CalFileSHA1(const std::wstring& path, unsigned char* digest) {
     velisk::UniqueFileHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                                 nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!file) {
-        LOG(INFO) << "fp == NULL";
+        FILESHA1_LOG(INFO) << "fp == NULL";
         return false;
     }
 
@@ -95,7 +93,7 @@ bool CalFileSHA1(const std::wstring& path, unsigned char* digest) {
     if (result == HashResult::kHasherFailed) {
         // CNG failed half way: the rest of the run hashes with Boost, this
         // file again from its start.
-        LOG(WARNING) << "CNG SHA-1 fail status=0x" << std::hex << FileDigestHasher().LastStatus();
+        FILESHA1_LOG(WARNING) << "CNG SHA-1 fail status=0x" << std::hex << FileDigestHasher().LastStatus();
         FallBackToBoostSha1();
         LARGE_INTEGER start = {};
         result = ::SetFilePointerEx(file.get(), start, nullptr, FILE_BEGIN)

@@ -1,8 +1,8 @@
-#include "app/skin_scroll_wnd.h"
+#include "app/skin/scroll_wnd.h"
 
 #include <commctrl.h>
 
-#include "app/skin_painter.h"
+#include "app/skin/painter.h"
 
 namespace {
 

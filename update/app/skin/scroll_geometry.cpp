@@ -1,4 +1,4 @@
-#include "app/skin_scroll_geometry.h"
+#include "app/skin/scroll_geometry.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -7,7 +7,7 @@
 #include <windows.h>
 
 #include "app/framework/wnd.h"
-#include "app/skin_scrollbar.h"
+#include "app/skin/scrollbar.h"
 
 class CSkinScrollWnd : public fw::CWnd {
 public:

@@ -1,4 +1,4 @@
-#include "app/resource_image.h"
+#include "app/skin/resource_image.h"
 
 #include <cstring>
 

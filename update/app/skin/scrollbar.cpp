@@ -1,10 +1,10 @@
-#include "app/skin_scrollbar.h"
+#include "app/skin/scrollbar.h"
 
 #include <windowsx.h>
 
 #include <algorithm>
 
-#include "app/skin_painter.h"
+#include "app/skin/painter.h"
 #include "velisk/handles.h"
 
 namespace {

@@ -1,16 +1,15 @@
-// Implementation of database_checker.h. glog prefixes each line with the
-// source file's name, so this file carries the log unit name "database".
+// Implementation of database_checker.h. Log lines carry the unit name
+// "database".
 #include "engine/database_checker.h"
 
 #include <windows.h>
-
-#include <glog/logging.h>
 
 #include <cstring>
 #include <cwchar>
 #include <new>
 
 #include "diag/text_format.h"
+#include "diag/unit_log.h"
 
 namespace {
 
@@ -53,7 +52,7 @@ bool DataBaseChecker::OpenDatabase(const wchar_t* path) {
     m_connection = std::make_unique<SqliteConnection>(path != nullptr ? path : L"");
     const int result = m_connection->Open();
     if (result != 0) {
-        LOG(WARNING) << "OpenDatabase fails ret=" << result << " path=" << WideToUtf8Log(m_connection->path());
+        DATABASE_LOG(WARNING) << "OpenDatabase fails ret=" << result << " path=" << WideToUtf8Log(m_connection->path());
     }
     return true;
 }
@@ -70,7 +69,7 @@ bool DataBaseChecker::ReadFileRows() {
         wchar_t name[kNameBufferChars] = {};
         const int nameLength = row.GetText(nameColumn, name, kNameBufferChars);
         if (const char* defect = RowDefect(row, nameColumn, sha1Column, name, nameLength)) {
-            LOG(ERROR) << "manifest row rejected: " << defect << " row=" << m_fileList.size() + 1
+            DATABASE_LOG(ERROR) << "manifest row rejected: " << defect << " row=" << m_fileList.size() + 1
                        << " name=" << WideToUtf8Log(name);
             m_fileList.clear();
             return false;
@@ -83,7 +82,7 @@ bool DataBaseChecker::ReadFileRows() {
     if (!query.reachedEnd()) {
         // A read error part-way (a damaged file) must not pass for a
         // shorter version: a missing name would count as obsolete.
-        LOG(ERROR) << "manifest read stopped by an error after rows=" << m_fileList.size();
+        DATABASE_LOG(ERROR) << "manifest read stopped by an error after rows=" << m_fileList.size();
         m_fileList.clear();
         return false;
     }
@@ -98,7 +97,7 @@ bool DataBaseChecker::GetFileList(ManifestNameSlot** names, int* count) {
     if (listed > 0 && names != nullptr) {
         slots = new (std::nothrow) ManifestNameSlot[static_cast<size_t>(listed)];
         if (slots == nullptr) {
-            LOG(ERROR) << "GetFileList out of memory rows=" << listed;
+            DATABASE_LOG(ERROR) << "GetFileList out of memory rows=" << listed;
             m_fileList.clear();
             listed = 0;
         }
@@ -156,7 +155,7 @@ void DataBaseChecker::FreeServerList(ServerUrlSlot* servers) { delete[] servers;
 bool DataBaseChecker::CheckFile(const wchar_t* name) {
     const auto it = m_fileTable.find(name != nullptr ? name : L"");
     if (it == m_fileTable.end()) {
-        LOG(INFO) << "no find in m_fileTable";
+        DATABASE_LOG(INFO) << "no find in m_fileTable";
         return true;
     }
     return IsNeedUpdate(it->second, m_installDir);
@@ -176,19 +175,19 @@ void DataBaseChecker::SetDownloadDir(const wchar_t* dir) { m_downloadDir = dir !
 
 bool DataBaseChecker::IsNeedUpdate(const FileEntry& entry, const std::wstring& folder) const {
     const std::wstring path = folder + entry.name;
-    LOG(INFO) << "IsNeedUpdate: " << WideToUtf8Log(path);
+    DATABASE_LOG(INFO) << "IsNeedUpdate: " << WideToUtf8Log(path);
     // One attribute query: opening the file only to learn that it exists
     // would double the cost of checking a large installation.
     if (::GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
-        LOG(INFO) << "no exists ";
+        DATABASE_LOG(INFO) << "no exists ";
         return true;
     }
     unsigned char digest[kFileDigestBytes] = {};
     const bool hashed = CalFileSHA1(path, digest);
-    LOG(INFO) << "CalFileSHA1 ret: " << (hashed ? 1 : 0);
+    DATABASE_LOG(INFO) << "CalFileSHA1 ret: " << (hashed ? 1 : 0);
     if (std::memcmp(entry.sha1, digest, kFileDigestBytes) != 0) {
-        LOG(INFO) << "file->sha1 = " << DigestHex(entry.sha1);
-        LOG(INFO) << "dstSha1 = " << DigestHex(digest);
+        DATABASE_LOG(INFO) << "file->sha1 = " << DigestHex(entry.sha1);
+        DATABASE_LOG(INFO) << "dstSha1 = " << DigestHex(digest);
         return true;
     }
     return false;

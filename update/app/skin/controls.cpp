@@ -1,4 +1,4 @@
-#include "app/skin_controls.h"
+#include "app/skin/controls.h"
 
 #include <objidl.h>
 #include <gdiplus.h>
@@ -6,8 +6,8 @@
 #include <algorithm>
 #include <memory>
 
-#include "app/gdiplus_fonts.h"
-#include "app/resource_image.h"
+#include "app/skin/gdiplus_fonts.h"
+#include "app/skin/resource_image.h"
 
 namespace {
 

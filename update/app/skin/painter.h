@@ -4,7 +4,7 @@
 
 #include <windows.h>
 
-#include "app/skin_scroll_geometry.h"
+#include "app/skin/scroll_geometry.h"
 #include "velisk/handles.h"
 
 // Size of one skin cell: width = bitmap width / 9, height = bitmap height / 3.

@@ -18,7 +18,7 @@
 #include "engine/manifest_keys.h"
 #include "engine/manifest_names.h"
 #include "engine/sdk_updater.h"
-#include "engine/updater_log.h"
+#include "diag/unit_log.h"
 #include "engine/version_ini.h"
 #include "engine/zip_extract.h"
 #include "net/http_download.h"

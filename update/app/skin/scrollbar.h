@@ -8,7 +8,7 @@
 #include <windows.h>
 
 #include "app/framework/wnd.h"
-#include "app/skin_scroll_geometry.h"
+#include "app/skin/scroll_geometry.h"
 
 class CSkinScrollBar : public fw::CWnd {
 public:

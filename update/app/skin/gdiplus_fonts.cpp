@@ -1,4 +1,4 @@
-#include "app/gdiplus_fonts.h"
+#include "app/skin/gdiplus_fonts.h"
 
 // A GDI+ font of `face`, `pixels` high. Where this system lacks the face, the
 // face of the font selected into `dc` at that size and style takes its place,

@@ -1,10 +1,10 @@
-// Source unit "CrashReporter": its log lines carry this file's name.
+// Crash reporting through the crash-reporting library, loaded at run time.
+// Log lines carry the unit name "CrashReporter".
 #include "diag/crash_reporter.h"
 
 #include <shellapi.h>
 
 #include <boost/filesystem.hpp>
-#include <glog/logging.h>
 
 #include <atomic>
 #include <cstring>
@@ -16,6 +16,7 @@
 #include "diag/logging.h"
 #include "diag/report_endpoints.h"
 #include "diag/text_format.h"
+#include "diag/unit_log.h"
 
 namespace {
 
@@ -88,15 +89,15 @@ void RegisterCallbackAndLogs(HMODULE library, CrGetLastErrorMsgAFn getLastError,
     if (auto setCallback = Lookup<CrSetCrashCallbackWFn>(library, "crSetCrashCallbackW")) {
         setCallback(&CrashCallback, info);
     } else if (getLastError != nullptr) {
-        LOG(ERROR) << "crSetCrashCallbackW function pointer is error: " << LastErrorText(getLastError, 256);
+        CRASHREPORTER_LOG(ERROR) << "crSetCrashCallbackW function pointer is error: " << LastErrorText(getLastError, 256);
     }
     if (auto addFile = Lookup<CrAddFile2WFn>(library, "crAddFile2W")) {
         const std::wstring pattern = LogFolderPath() + L"\\*.log";
         if (addFile(pattern.c_str(), nullptr, L"log file", 0) != 0) {
-            LOG(ERROR) << "crAddFile2W error:" << LastErrorText(getLastError, 768);
+            CRASHREPORTER_LOG(ERROR) << "crAddFile2W error:" << LastErrorText(getLastError, 768);
         }
     } else if (getLastError != nullptr) {
-        LOG(ERROR) << "crAddFile2W function pointer is error: " << LastErrorText(getLastError, 256);
+        CRASHREPORTER_LOG(ERROR) << "crAddFile2W function pointer is error: " << LastErrorText(getLastError, 256);
     }
 }
 
@@ -117,7 +118,7 @@ void SetRestartOnCrashQuery(RestartOnCrashQuery query) { g_restartQuery.store(qu
 
 void StartCrashReporter(const wchar_t* appName, const wchar_t* appVersion, RestartInfo* info) {
     if (appName == nullptr || appVersion == nullptr || info == nullptr || info->installDir[0] == L'\0') {
-        LOG(ERROR) << "invaid parameter";
+        CRASHREPORTER_LOG(ERROR) << "invaid parameter";
         return;
     }
     const std::wstring current = CurrentFolder();
@@ -129,20 +130,20 @@ void StartCrashReporter(const wchar_t* appName, const wchar_t* appVersion, Resta
     std::swprintf(path, 255, L"%ls\\CrashRpt1403.dll", current.c_str());
     HMODULE library = LoadLibraryWithDependencies(path);
     if (library == nullptr) {
-        LOG(ERROR) << "load CrashRpt1403.dll fail, path:" << WideToUtf8Log(path);
+        CRASHREPORTER_LOG(ERROR) << "load CrashRpt1403.dll fail, path:" << WideToUtf8Log(path);
         return;
     }
     const auto getLastError = Lookup<CrGetLastErrorMsgAFn>(library, "crGetLastErrorMsgA");
     const auto install = Lookup<CrInstallWFn>(library, "crInstallW");
     if (install == nullptr) {
         if (getLastError != nullptr) {
-            LOG(ERROR) << "crInstallW function pointer is error: " << LastErrorText(getLastError, 256);
+            CRASHREPORTER_LOG(ERROR) << "crInstallW function pointer is error: " << LastErrorText(getLastError, 256);
         }
         return;
     }
     const int status = install(&record);
     if (status != 0) {
-        LOG(ERROR) << "crInstallW installStatus: " << status << ", error: " << LastErrorText(getLastError, 256);
+        CRASHREPORTER_LOG(ERROR) << "crInstallW installStatus: " << status << ", error: " << LastErrorText(getLastError, 256);
         return;
     }
     RegisterCallbackAndLogs(library, getLastError, info);

@@ -1,4 +1,4 @@
-#include "app/skin_painter.h"
+#include "app/skin/painter.h"
 
 #include <algorithm>
 

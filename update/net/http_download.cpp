@@ -4,8 +4,6 @@
 #include <windows.h>
 #include <winhttp.h>
 
-#include <glog/logging.h>
-
 #include <algorithm>
 #include <boost/filesystem.hpp>
 #include <cwchar>
@@ -13,6 +11,7 @@
 #include <new>
 #include <string>
 
+#include "diag/unit_log.h"
 #include "net/attempt_pacing.h"
 #include "net/http_download.h"
 #include "net/http_download_attempt.h"
@@ -80,7 +79,7 @@ void EnsureFolder(const wchar_t* saveDir) {
         const boost::filesystem::path dir(saveDir);
         if (!boost::filesystem::exists(dir)) boost::filesystem::create_directories(dir);
     } catch (const std::exception& e) {
-        LOG(WARNING) << "create save dir failed " << e.what();
+        HTTPDOWNLOAD_LOG(WARNING) << "create save dir failed " << e.what();
     }
 }
 
@@ -233,7 +232,7 @@ bool Attempt::ReceiveHeaders() {
     // appending it would corrupt the file, so it is written from the start.
     DWORD status = 0;
     if (m_rangeSent && QueryStatusCode(m_request.get(), &status) && status == 200) {
-        LOG(INFO) << "range ignored by server, restart file at=" << m_offset;
+        HTTPDOWNLOAD_LOG(INFO) << "range ignored by server, restart file at=" << m_offset;
         LARGE_INTEGER zero = {};
         if (!::SetFilePointerEx(m_file.get(), zero, nullptr, FILE_BEGIN) || !::SetEndOfFile(m_file.get())) {
             return false;
@@ -249,7 +248,7 @@ bool Attempt::ReceiveHeaders() {
         return false;
     }
     m_fileSize = length;
-    LOG(INFO) << "start read data ..., total file size = " << m_fileSize;
+    HTTPDOWNLOAD_LOG(INFO) << "start read data ..., total file size = " << m_fileSize;
     return true;
 }
 
@@ -268,7 +267,7 @@ bool Attempt::ReadBody() {
         // the connection early. Reading on would only repeat the empty read.
         if (got == 0) break;
         sizeRead += got;
-        LOG(INFO) << "total read size=" << sizeRead << ", this loop read size=" << got;
+        HTTPDOWNLOAD_LOG(INFO) << "total read size=" << sizeRead << ", this loop read size=" << got;
         if (!WriteChunk(got)) return false;
         if (m_progress != nullptr) m_progress(m_offset + sizeRead, m_offset + m_fileSize, m_userData);
         if (m_readSize.OnChunk(got, elapsed)) {
@@ -278,14 +277,14 @@ bool Attempt::ReadBody() {
         }
     }
     if (sizeRead >= m_fileSize) return true;
-    LOG(INFO) << "sizeRead < filesize :sizeRead=" << sizeRead << " filesize=" << m_fileSize;
+    HTTPDOWNLOAD_LOG(INFO) << "sizeRead < filesize :sizeRead=" << sizeRead << " filesize=" << m_fileSize;
     return false;
 }
 
 bool Attempt::WriteChunk(DWORD count) {
     DWORD written = 0;
     if (::WriteFile(m_file.get(), m_buffer.get(), count, &written, nullptr) && written == count) return true;
-    LOG(ERROR) << "WriteFile failed error=" << ::GetLastError() << " written=" << written << " of " << count;
+    HTTPDOWNLOAD_LOG(ERROR) << "WriteFile failed error=" << ::GetLastError() << " written=" << written << " of " << count;
     return false;
 }
 
@@ -296,7 +295,7 @@ bool Attempt::Close() {
     bool requestClosed = true;
     if (HINTERNET request = m_request.release()) {
         if (!::WinHttpCloseHandle(request)) {
-            LOG(INFO) << "WinHttpCloseHandle(hRequest) " << ::GetLastError();
+            HTTPDOWNLOAD_LOG(INFO) << "WinHttpCloseHandle(hRequest) " << ::GetLastError();
             requestClosed = false;
         }
     }
@@ -329,7 +328,7 @@ HANDLE OpenTargetFile(const wchar_t* url, const wchar_t* saveDir, wchar_t* local
     const std::wstring path = LocalPathFor(url, saveDir);
     if (path.size() >= kPathChars) {
         // A cut path would name a different file.
-        LOG(WARNING) << "local path too long, length=" << path.size();
+        HTTPDOWNLOAD_LOG(WARNING) << "local path too long, length=" << path.size();
         return INVALID_HANDLE_VALUE;
     }
     if (localPathOut != nullptr) std::wmemcpy(localPathOut, path.c_str(), path.size() + 1);
@@ -359,19 +358,19 @@ bool ReadChunk(HINTERNET hRequest, void* buffer, DWORD count, HttpCancelCallback
     context.bytesRead.store(0, std::memory_order_relaxed);
     if (!::WinHttpReadData(hRequest, buffer, count, nullptr)) {
         // The wait below then ends by time-out or cancellation.
-        LOG(ERROR) << "Error " << ::GetLastError() << " in WinHttpReadData.";
+        HTTPDOWNLOAD_LOG(ERROR) << "Error " << ::GetLastError() << " in WinHttpReadData.";
     }
     DWORD last = 0;
     DWORD now = 0;
     switch (WaitForData(cancel, userData, context, &last, &now)) {
     case WaitResult::kSignalled:
-        LOG(INFO) << "WAIT_OBJECT_0";
+        HTTPDOWNLOAD_LOG(INFO) << "WAIT_OBJECT_0";
         return true;
     case WaitResult::kCancelled:
-        LOG(INFO) << "cancelaion";
+        HTTPDOWNLOAD_LOG(INFO) << "cancelaion";
         return false;
     case WaitResult::kTimedOut:
-        LOG(INFO) << "time out context->lastActive=" << last << "  context->timeExpire=" << context.timeExpire
+        HTTPDOWNLOAD_LOG(INFO) << "time out context->lastActive=" << last << "  context->timeExpire=" << context.timeExpire
                   << " now=" << now;
         return false;
     }
@@ -380,7 +379,7 @@ bool ReadChunk(HINTERNET hRequest, void* buffer, DWORD count, HttpCancelCallback
 
 void CALLBACK HttpStatusCallback(HINTERNET handle, DWORD_PTR contextValue, DWORD status, LPVOID info,
                                  DWORD infoLength) {
-    LOG(INFO) << "HttpStatusCallback dwInternetStatus=" << status;
+    HTTPDOWNLOAD_LOG(INFO) << "HttpStatusCallback dwInternetStatus=" << status;
     auto* context = reinterpret_cast<HttpDownloadContext*>(contextValue);
     if (context == nullptr) return;
     switch (status) {
@@ -405,7 +404,7 @@ void CALLBACK HttpStatusCallback(HINTERNET handle, DWORD_PTR contextValue, DWORD
     case WINHTTP_CALLBACK_STATUS_REQUEST_ERROR: {
         const auto* result = static_cast<const WINHTTP_ASYNC_RESULT*>(info);
         if (result == nullptr) break;
-        LOG(WARNING) << "HttpStatusCallback request error=" << result->dwError << " api=" << result->dwResult;
+        HTTPDOWNLOAD_LOG(WARNING) << "HttpStatusCallback request error=" << result->dwError << " api=" << result->dwResult;
         if (result->dwError != ERROR_WINHTTP_SECURE_FAILURE) break;
         // The server's certificate was rejected: relax the checks and send
         // the request again. Other errors end the wait by time-out.
@@ -423,13 +422,13 @@ void CALLBACK HttpStatusCallback(HINTERNET handle, DWORD_PTR contextValue, DWORD
 bool HttpDownloadImpl(const wchar_t* url, const wchar_t* saveDir, wchar_t* localPathOut, DWORD timeout,
                       int32_t bufferSize, HttpProgressCallback progress, HttpCancelCallback cancel,
                       void* userData, bool resume, bool* cancelledOut, bool secure) {
-    LOG(INFO) << "HttpDownloadImpl begin ...";
+    HTTPDOWNLOAD_LOG(INFO) << "HttpDownloadImpl begin ...";
     Attempt attempt(url, saveDir, localPathOut, timeout, bufferSize, progress, cancel, userData, resume, secure);
     const bool result = attempt.Run();
-    LOG(INFO) << "WaitForSingleObject ... ret=" << result;
+    HTTPDOWNLOAD_LOG(INFO) << "WaitForSingleObject ... ret=" << result;
     const bool cancelled = attempt.Close();
     if (cancelledOut != nullptr) *cancelledOut = cancelled;
-    LOG(INFO) << "HttpDownloadImpl over ret=" << result;
+    HTTPDOWNLOAD_LOG(INFO) << "HttpDownloadImpl over ret=" << result;
     return result;
 }
 
