@@ -14,13 +14,15 @@ else()
 endif()
 
 # velisk_add_gtest(<name> SOURCES ... [LIBS ...] [DEPENDS targets...]
-#                  [LOCKS resource...] [FIXTURES name...] [TIMEOUT seconds] [NO_MAIN])
+#                  [LOCKS resource...] [FIXTURES name...] [ENVIRONMENT VAR=value...]
+#                  [TIMEOUT seconds] [NO_MAIN])
 # Builds one GoogleTest program and, in the x86-64 tree, registers each of its
 # cases with CTest. LOCKS names CTest resource locks (for example "net" for the
 # loopback ports 80 and 443 that the downloader always uses); FIXTURES names
-# CTest fixtures the cases require (for example "test_server").
+# CTest fixtures the cases require (for example "test_server"); ENVIRONMENT
+# sets variables for the Wine process of each case.
 function(velisk_add_gtest name)
-    cmake_parse_arguments(T "NO_MAIN" "TIMEOUT" "SOURCES;LIBS;DEPENDS;LOCKS;FIXTURES" ${ARGN})
+    cmake_parse_arguments(T "NO_MAIN" "TIMEOUT" "SOURCES;LIBS;DEPENDS;LOCKS;FIXTURES;ENVIRONMENT" ${ARGN})
     add_executable(${name} ${T_SOURCES})
     if(T_NO_MAIN)
         target_link_libraries(${name} PRIVATE ${T_LIBS} dep::gmock)
@@ -49,12 +51,13 @@ function(velisk_add_gtest name)
     # Locks and fixtures are list-valued properties, which the discovery's
     # PROPERTIES would flatten; a script included after the discovered tests
     # sets them on each one.
-    if(T_LOCKS OR T_FIXTURES)
+    if(T_LOCKS OR T_FIXTURES OR T_ENVIRONMENT)
         set(script "${CMAKE_CURRENT_BINARY_DIR}/${name}_resources.cmake")
         file(WRITE "${script}"
             "foreach(test IN LISTS ${name}_TESTS)\n"
             "    set_tests_properties(\"\${test}\" PROPERTIES RESOURCE_LOCK \"${T_LOCKS}\"\n"
-            "                         FIXTURES_REQUIRED \"${T_FIXTURES}\")\n"
+            "                         FIXTURES_REQUIRED \"${T_FIXTURES}\"\n"
+            "                         ENVIRONMENT \"${T_ENVIRONMENT}\")\n"
             "endforeach()\n")
         set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES "${script}")
     endif()

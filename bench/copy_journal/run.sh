@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Benchmark of the copy with backup into an installation, in one run:
 #   CopyDirectory (under Wine): flushed journal, each backup flushed and moved
-#                 into place, the copy, the backup folder removed
+#                 into place, each copy flushed, the backup folder removed
 #   native:       cp of the old files into a backup folder, fdatasync of each
-#                 backup (sync -d), cp of the new files over the old, rm -rf
+#                 backup (sync -d), cp of the new files over the old, fdatasync
+#                 of each of them, rm -rf
 # over the same files (--small files of 256 KiB and --large files of 32 MiB).
 # Every timing is the best of --repeat runs, each from a fresh copy of the old
 # installation; the Wine timing is taken inside the program (Wine's start-up
@@ -61,6 +62,7 @@ for ((r = 0; r < REPEAT; r++)); do
     cp "$WORK"/install/f*.bin "$WORK/install/backup/"
     sync -d "$WORK"/install/backup/f*.bin
     cp "$WORK"/download/f*.bin "$WORK/install/"
+    sync -d "$WORK"/install/f*.bin
     rm -rf "$WORK/install/backup"
     native_times+=("$(awk -v a="$start" -v b="$(now)" 'BEGIN { printf "%.6f", b - a }')")
 done
@@ -69,4 +71,4 @@ w=$(best "${wine_times[@]}")
 n=$(best "${native_times[@]}")
 printf '%-44s %10s %10s\n' "copy with backup ($COUNT files, $((BYTES >> 20)) MiB)" seconds "MiB/s"
 printf '%-44s %10.3f %10.1f\n' "CopyDirectory (Wine, journal, flushed backups)" "$w" "$(awk -v b="$BYTES" -v t="$w" 'BEGIN { print b / 1048576 / t }')"
-printf '%-44s %10.3f %10.1f\n' "cp + sync -d + cp + rm (native)" "$n" "$(awk -v b="$BYTES" -v t="$n" 'BEGIN { print b / 1048576 / t }')"
+printf '%-44s %10.3f %10.1f\n' "cp + sync -d + cp + sync -d + rm (native)" "$n" "$(awk -v b="$BYTES" -v t="$n" 'BEGIN { print b / 1048576 / t }')"

@@ -19,7 +19,9 @@ each phase of BeginUpdate from inside its process. Then the same work again:
     download       curl (HTTPS, one process) of the changed archives, unzip of
                    each, sha1sum of the unpacked files
     copy           cp of the changed installed files to a backup folder, then
-                   cp of the new files over them
+                   cp of the new files over them; and the same with every
+                   backup and every new file flushed (sync -d), as durable as
+                   the updater's copy
 
 and prints a table with the ratio updater / native, and the peak memory of
 the updater process (its maximum resident set as Linux sees it, and Windows'
@@ -166,6 +168,18 @@ def native_runs(build, data, work, names):
     os.makedirs(backup)
     results["cp"] = (timed(["cp", "--parents", "-t", backup] + names, cwd=target)
                      + timed(["cp", "-f", "--parents", "-t", target] + names, cwd=fetched))
+    # The same copy made as durable as the updater's: every backup on disk
+    # before the new files are written, every new file on disk at the end
+    # (the updater flushes each file it writes before its journal moves on).
+    shutil.rmtree(target, ignore_errors=True)
+    shutil.copytree(old, target)
+    shutil.rmtree(backup, ignore_errors=True)
+    os.makedirs(backup)
+    subprocess.run(["sync"], check=True)
+    results["cp+sync"] = (timed(["cp", "--parents", "-t", backup] + names, cwd=target)
+                          + timed(["sync", "-d"] + [os.path.join(backup, n) for n in names])
+                          + timed(["cp", "-f", "--parents", "-t", target] + names, cwd=fetched)
+                          + timed(["sync", "-d"] + [os.path.join(target, n) for n in names]))
     return results
 
 
@@ -217,6 +231,7 @@ def main():
         ("download+unpack+check", ms["download_ms"], "curl+unzip+sha1sum",
          native["curl"] + native["unzip"] + native["sha1sum changed"]),
         ("copy with backup", ms["copy_ms"], "cp backup + cp", native["cp"]),
+        ("  (as durable)", ms["copy_ms"], "the same + sync -d", native["cp+sync"]),
         ("obsolete, end steps", ms["finish_ms"], "-", None),
     ]
     native_total = native["sha1sum"] + native["curl"] + native["unzip"] + native["sha1sum changed"] + native["cp"]

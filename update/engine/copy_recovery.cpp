@@ -2,9 +2,8 @@
 
 #include <windows.h>
 
-#include <boost/filesystem.hpp>
-
 #include "diag/text_format.h"
+#include "engine/file_copy.h"
 #include "engine/manifest_names.h"
 #include "engine/plain_paths.h"
 #include "diag/unit_log.h"
@@ -51,14 +50,21 @@ bool PlainFileSize(const std::wstring& path, uint64_t& size) {
     return true;
 }
 
+// Copies a backup back over its destination, flushed to disk before the
+// journal and the backup are removed.
 bool RestoreFile(const std::wstring& backup, const std::wstring& destination) {
-    boost::system::error_code error;
-    boost::filesystem::create_directories(boost::filesystem::path(destination).parent_path(), error);
     const DWORD attributes = ::GetFileAttributesW(destination.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
         ::SetFileAttributesW(destination.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
     }
-    return ::CopyFileW(backup.c_str(), destination.c_str(), FALSE) != 0;
+    try {
+        CreateParentFolders(destination);
+        CopyFileOver(backup, destination);
+        return true;
+    } catch (const std::exception& error) {
+        UPDATER_LOG(ERROR) << error.what();
+        return false;
+    }
 }
 
 // What one repair found and did.

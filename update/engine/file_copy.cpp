@@ -78,6 +78,7 @@ void CopyFileOver(const std::wstring& source, const std::wstring& destination) {
 
     DWORD error = CopyContents(in.get(), out.get());
     if (error == 0 && !::SetEndOfFile(out.get())) error = ::GetLastError();
+    if (error == 0 && !::FlushFileBuffers(out.get())) error = ::GetLastError();
     if (error == 0) {
         // The source's last-write time, and for a replaced file the source's
         // attributes (a new file got them at creation), as CopyFile keeps them.

@@ -18,7 +18,10 @@ void CreateParentFolders(const std::wstring& path);
 // what is there, with the source's attributes and last-write time (what the
 // system's CopyFile keeps). A destination that is the source under another
 // name is refused (sharing violation), never truncated. An existing
-// destination is written over in place and cut to the source's length. When
-// writing fails part way, the incomplete destination is deleted before the
-// error is thrown.
+// destination is written over in place and cut to the source's length. The
+// destination's contents are flushed to disk before it is closed: the copy
+// journal moves on (a backup into place, the commit, the backup's removal)
+// only over copies that a power cut cannot take back. When writing or
+// flushing fails, the incomplete destination is deleted before the error is
+// thrown.
 void CopyFileOver(const std::wstring& source, const std::wstring& destination);

@@ -76,22 +76,20 @@ bool SDKUpdater::IsExcluded(const std::wstring& name) const {
 }
 
 int SDKUpdater::BackUpFile(const std::wstring& destination, const std::wstring& backup, const std::wstring& partial) {
-    // The backup is written under a temporary name, flushed, and only then
-    // moved to its place: a backup under its own name is always complete,
-    // which is what a repair after a crash relies on.
+    // The backup is written under a temporary name (the copy flushes it) and
+    // only then moved to its place: a backup under its own name is always
+    // complete, which is what a repair after a crash relies on.
     const int status = CopyFileWithDirs(destination, partial);
     if (status != kCopied) {
         if (status != kSourceMissing) ::DeleteFileW(partial.c_str());
         return status;
     }
-    const DWORD attributes = ::GetFileAttributesW(partial.c_str());
-    const bool readOnly = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY);
-    if (readOnly) ::SetFileAttributesW(partial.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
-    const bool flushed = FlushFileToDisk(partial);
-    if (readOnly) ::SetFileAttributesW(partial.c_str(), attributes);
-    boost::system::error_code error;
-    fs::create_directories(fs::path(backup).parent_path(), error);
-    if (!flushed || !::MoveFileExW(partial.c_str(), backup.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    try {
+        CreateParentFolders(backup);
+    } catch (const std::exception&) {
+        // The move below fails and says so.
+    }
+    if (!::MoveFileExW(partial.c_str(), backup.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         UPDATER_LOG(ERROR) << "backup not completed " << WideToUtf8Log(backup) << " error " << ::GetLastError();
         RemoveTreeNoFollow(partial);
         return kFileSystemError;

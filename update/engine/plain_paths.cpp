@@ -96,10 +96,3 @@ bool AppendFileFlushed(const std::wstring& path, const std::string& bytes) {
     if (!file) return false;
     return WriteAll(file.get(), bytes);
 }
-
-bool FlushFileToDisk(const std::wstring& path) {
-    velisk::UniqueFileHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                                FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) return false;
-    return ::FlushFileBuffers(file.get()) != 0;
-}

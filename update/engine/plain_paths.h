@@ -23,7 +23,3 @@ bool WriteFileFlushed(const std::wstring& path, const std::string& bytes);
 
 // Appends `bytes` to the existing file `path` and flushes it. False on failure.
 bool AppendFileFlushed(const std::wstring& path, const std::string& bytes);
-
-// Flushes the file `path` to the disk. False when it cannot be opened for
-// writing or flushed.
-bool FlushFileToDisk(const std::wstring& path);
