@@ -3,10 +3,10 @@
 #include <windows.h>
 
 #include "diag/text_format.h"
+#include "diag/unit_log.h"
 #include "engine/file_copy.h"
 #include "engine/manifest_names.h"
 #include "engine/plain_paths.h"
-#include "diag/unit_log.h"
 #include "velisk/handles.h"
 
 namespace {

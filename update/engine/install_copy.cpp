@@ -10,13 +10,13 @@
 #include <utility>
 
 #include "diag/text_format.h"
+#include "diag/unit_log.h"
 #include "engine/copy_recovery.h"
 #include "engine/database_checker.h"
 #include "engine/file_copy.h"
 #include "engine/manifest_names.h"
 #include "engine/plain_paths.h"
 #include "engine/sdk_updater.h"
-#include "diag/unit_log.h"
 #include "lockscan.h"
 #include "velisk/handles.h"
 

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "diag/unit_log.h"
 #include "engine/manifest_signature.h"
 #include "engine/sqlite_db.h"
-#include "diag/unit_log.h"
 #include "engine/version_ini.h"
 #include "velisk/handles.h"
 

@@ -7,8 +7,8 @@
 
 #include "diag/catching_call.h"
 #include "diag/library_loader.h"
-#include "engine/sdk_updater.h"
 #include "diag/unit_log.h"
+#include "engine/sdk_updater.h"
 #include "velisk/handles.h"
 
 namespace {
