@@ -4,7 +4,10 @@
 //   copy_journal_bench DOWNLOAD INSTALL COUNT
 //
 // copies the files "f<i>.bin" (i from 0 to COUNT-1) of DOWNLOAD over those of
-// INSTALL, as CopyDirectory does during an update.
+// INSTALL, as CopyDirectory does during an update. The engine's log lines go
+// to files as in Update.exe (%TEMP%\VeliskUpdateLog\copy_bench_*.log): without
+// a log file glog writes them to the console, which Wine does a character at
+// a time, and that alone would take most of the time measured.
 #include <windows.h>
 
 #include <cstdio>
@@ -12,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "diag/logging.h"
 #include "engine/sdk_updater.h"
 
 int wmain(int argc, wchar_t** argv) {
@@ -19,6 +23,7 @@ int wmain(int argc, wchar_t** argv) {
         std::fprintf(stderr, "usage: copy_journal_bench DOWNLOAD INSTALL COUNT\n");
         return 2;
     }
+    InitLogging("copy_journal_bench.exe", "copy_bench");
     std::vector<std::wstring> names;
     const long count = std::wcstol(argv[3], nullptr, 10);
     for (long i = 0; i < count; ++i) names.push_back(L"f" + std::to_wstring(i) + L".bin");

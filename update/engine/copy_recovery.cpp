@@ -58,9 +58,7 @@ bool RestoreFile(const std::wstring& backup, const std::wstring& destination) {
         ::SetFileAttributesW(destination.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
     }
     try {
-        CreateParentFolders(destination);
-        CopyFileOver(backup, destination);
-        return true;
+        return CopyFileOver(backup, destination) == CopySource::kCopied;
     } catch (const std::exception& error) {
         UPDATER_LOG(ERROR) << error.what();
         return false;

@@ -44,12 +44,22 @@ DWORD CopyContents(HANDLE in, HANDLE out) {
     }
 }
 
-}  // namespace
-
-bool PathExistsForCopy(const std::wstring& path) {
-    // Boost answers (or throws for) everything but a plain hit.
-    return Present(path) || fs::exists(fs::path(path));
+// No sharing for the destination: while the source is open, a name that
+// leads to the same file cannot be opened, so it is never cut short.
+HANDLE OpenDestination(const std::wstring& destination, DWORD attributes) {
+    return ::CreateFileW(destination.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                         attributes | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
 }
+
+// True when a failed open of `source` means that nothing is there. "Path not
+// found" may also come from a name that runs through a file; Boost decides
+// that case (it throws what is not plainly "not there").
+bool SourceMissing(DWORD error, const std::wstring& source) {
+    if (error == ERROR_FILE_NOT_FOUND) return true;
+    return error == ERROR_PATH_NOT_FOUND && !fs::exists(fs::path(source));
+}
+
+}  // namespace
 
 void CreateParentFolders(const std::wstring& path) {
     const fs::path parent = fs::path(path).parent_path();
@@ -57,22 +67,24 @@ void CreateParentFolders(const std::wstring& path) {
     if (!fs::exists(parent)) fs::create_directories(parent);
 }
 
-void CopyFileOver(const std::wstring& source, const std::wstring& destination) {
+CopySource CopyFileOver(const std::wstring& source, const std::wstring& destination) {
     velisk::UniqueFileHandle in(::CreateFileW(source.c_str(), GENERIC_READ,
                                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                               OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!in && SourceMissing(::GetLastError(), source)) return CopySource::kMissing;
     BY_HANDLE_FILE_INFORMATION info = {};
     if (!in || !::GetFileInformationByHandle(in.get(), &info)) ThrowCopyError(::GetLastError(), source, destination);
 
-    // No sharing for the destination: while the source is open, a name that
-    // leads to the same file cannot be opened, so it is never cut short. An
-    // existing destination is written over in place and then cut to length:
-    // truncating it first makes the file system free and allocate every
-    // block again, which costs more than the copy itself.
+    // An existing destination is written over in place and then cut to
+    // length: truncating it first makes the file system free and allocate
+    // every block again, which costs more than the copy itself.
     const DWORD attributes = info.dwFileAttributes & kCopiedAttributes;
     const DWORD createAttributes = attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL;
-    velisk::UniqueFileHandle out(::CreateFileW(destination.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
-                                               createAttributes | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    velisk::UniqueFileHandle out(OpenDestination(destination, createAttributes));
+    if (!out && ::GetLastError() == ERROR_PATH_NOT_FOUND) {
+        CreateParentFolders(destination);
+        out.reset(OpenDestination(destination, createAttributes));
+    }
     if (!out) ThrowCopyError(::GetLastError(), source, destination);
     const bool replaced = ::GetLastError() == ERROR_ALREADY_EXISTS;
 
@@ -95,4 +107,18 @@ void CopyFileOver(const std::wstring& source, const std::wstring& destination) {
         ::DeleteFileW(destination.c_str());
         ThrowCopyError(error, source, destination);
     }
+    return CopySource::kCopied;
+}
+
+bool MoveFileCreatingFolders(const std::wstring& from, const std::wstring& to) {
+    constexpr DWORD kFlags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
+    if (::MoveFileExW(from.c_str(), to.c_str(), kFlags)) return true;
+    if (::GetLastError() != ERROR_PATH_NOT_FOUND) return false;
+    try {
+        CreateParentFolders(to);
+    } catch (const std::exception&) {
+        ::SetLastError(ERROR_PATH_NOT_FOUND);
+        return false;
+    }
+    return ::MoveFileExW(from.c_str(), to.c_str(), kFlags) != 0;
 }

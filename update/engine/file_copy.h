@@ -6,22 +6,32 @@
 
 #include <string>
 
-// True when a file or folder exists at `path`. Errors other than "not there"
-// (for example access denied on a parent folder) are thrown.
-bool PathExistsForCopy(const std::wstring& path);
-
 // Creates the parent folder of `path` with every missing level, unless a file
 // or folder of that name already exists (then nothing is done).
 void CreateParentFolders(const std::wstring& path);
 
-// Copies the contents of `source` to `destination`, creating it or replacing
-// what is there, with the source's attributes and last-write time (what the
-// system's CopyFile keeps). A destination that is the source under another
-// name is refused (sharing violation), never truncated. An existing
-// destination is written over in place and cut to the source's length. The
-// destination's contents are flushed to disk before it is closed: the copy
-// journal moves on (a backup into place, the commit, the backup's removal)
-// only over copies that a power cut cannot take back. When writing or
-// flushing fails, the incomplete destination is deleted before the error is
-// thrown.
-void CopyFileOver(const std::wstring& source, const std::wstring& destination);
+// What CopyFileOver found at the source.
+enum class CopySource { kCopied, kMissing };
+
+// Copies the contents of `source` to `destination`, creating it (and its
+// missing parent folders) or replacing what is there, with the source's
+// attributes and last-write time (what the system's CopyFile keeps).
+// kMissing, with nothing done, when no file or folder is at `source`; a
+// folder there fails like any source that cannot be read. A destination
+// that is the source under another name is refused (sharing violation),
+// never truncated. An existing destination is written over in place and cut
+// to the source's length. The destination's contents are flushed to disk
+// before it is closed: the copy journal moves on (a backup into place, the
+// commit, the backup's removal) only over copies that a power cut cannot
+// take back. When writing or flushing fails, the incomplete destination is
+// deleted before the error is thrown.
+//
+// The common case costs one open of each file and no status query (under
+// Wine every query by path is a slow look-up); folders are made only when
+// the open says they are missing.
+CopySource CopyFileOver(const std::wstring& source, const std::wstring& destination);
+
+// Moves the file `from` to `to`, replacing a file there, written through to
+// disk, creating the missing parent folders of `to` when the first try says
+// they are missing. False (with the system's last error) on failure.
+bool MoveFileCreatingFolders(const std::wstring& from, const std::wstring& to);

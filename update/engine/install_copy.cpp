@@ -56,10 +56,7 @@ struct LockedFileQuery {
 
 int SDKUpdater::CopyFileWithDirs(const std::wstring& source, const std::wstring& destination) {
     try {
-        if (!PathExistsForCopy(source)) return kSourceMissing;
-        CreateParentFolders(destination);
-        CopyFileOver(source, destination);
-        return kCopied;
+        return CopyFileOver(source, destination) == CopySource::kCopied ? kCopied : kSourceMissing;
     } catch (const std::exception& error) {
         UPDATER_LOG(ERROR) << error.what();
         return kFileSystemError;
@@ -84,12 +81,7 @@ int SDKUpdater::BackUpFile(const std::wstring& destination, const std::wstring& 
         if (status != kSourceMissing) ::DeleteFileW(partial.c_str());
         return status;
     }
-    try {
-        CreateParentFolders(backup);
-    } catch (const std::exception&) {
-        // The move below fails and says so.
-    }
-    if (!::MoveFileExW(partial.c_str(), backup.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    if (!MoveFileCreatingFolders(partial, backup)) {
         UPDATER_LOG(ERROR) << "backup not completed " << WideToUtf8Log(backup) << " error " << ::GetLastError();
         RemoveTreeNoFollow(partial);
         return kFileSystemError;
