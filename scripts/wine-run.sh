@@ -76,4 +76,20 @@ ensure_wine() {
     ensure_wine
 } 9>"$PREFIX.lock"
 
+# CTest reads a test's output from a pipe until every process that holds the
+# pipe has closed it, and Wine hands a program's standard output and error to
+# every process the program starts. A process that a finished test left
+# behind (a client stand-in lives up to two minutes) would then keep CTest
+# waiting until the test's time-out. When the output is a pipe, the program
+# writes into files instead, which are copied to the pipe once it has ended;
+# the test's result is its own exit status, whatever it started.
+if [[ -p /dev/stdout || -p /dev/stderr ]]; then
+    captured=$(mktemp -d "${TMPDIR:-/tmp}/wine-run.XXXXXX")
+    trap 'rm -rf "$captured"' EXIT
+    status=0
+    "$WINE_BIN/wine64" "$@" >"$captured/out" 2>"$captured/err" || status=$?
+    cat "$captured/out"
+    cat "$captured/err" >&2
+    exit $status
+fi
 exec "$WINE_BIN/wine64" "$@"
