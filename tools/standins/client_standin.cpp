@@ -5,6 +5,8 @@
 // Options for tests:
 //   --no-window      run the message loop without any window
 //   --spawn PATH     start PATH as a child process first
+//   --exit           end right after the start (and the child's), leaving
+//                    the child running
 //   --guarded        give its own process an empty access list, so that no
 //                    other process can open it to end it (the owner can still
 //                    rewrite the list; a handle from CreateProcess keeps its
@@ -67,9 +69,12 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
         if (std::wcscmp(args[i], L"--guarded") == 0 && !GuardOwnProcess()) return 3;
     }
     standin::AppendStartRecord();
+    bool exitAtOnce = false;
     for (int i = 1; i < args.count(); ++i) {
         if (std::wcscmp(args[i], L"--spawn") == 0 && i + 1 < args.count()) StartChild(args[++i]);
+        if (std::wcscmp(args[i], L"--exit") == 0) exitAtOnce = true;
     }
+    if (exitAtOnce) return 0;
     if (!withWindow) {
         ::SetTimer(nullptr, kLifetimeTimer, kLifetimeMs, nullptr);
         MSG msg;
