@@ -173,6 +173,10 @@ TEST(UrlProtocol, RegistersTheSchemeWithIconAndOpenCommand) {
         {"no appCode", "[regKey]\nprotocol=p\ntarget=t.exe\n", "read appCode of regKey fail"},
         {"no protocol", "[regKey]\nappCode=x\ntarget=t.exe\n", "read protocol of regKey fail"},
         {"no target", "[regKey]\nappCode=x\nprotocol=p\n", "read target of regKey fail"},
+        {"target outside the installation", "[regKey]\nappCode=x\nprotocol=p\ntarget=..\\..\\evil.exe\n",
+         "target of regKey refused: "},
+        {"target with a drive", "[regKey]\nappCode=x\nprotocol=p\ntarget=C:\\evil.exe\n", "target of regKey refused: "},
+        {"target with a quote", "[regKey]\nappCode=x\nprotocol=p\ntarget=a\" \"b.exe\n", "target of regKey refused: "},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

@@ -196,8 +196,10 @@ bool CUpdateDlg::RegisterUrlProtocol() {
         UPDATEDLG_LOG(WARNING) << "read target of regKey fail";
         return false;
     }
-    // The target becomes part of the protocol's command line.
-    if (HasQuoteOrControl(target)) {
+    // The target becomes part of the protocol's command line, as a program
+    // inside the installation: a quote, or a name that leaves the
+    // installation ("..", a drive, a leading separator), is refused.
+    if (HasQuoteOrControl(target) || !IsContainedManifestName(target)) {
         UPDATEDLG_LOG(WARNING) << "target of regKey refused: " << WideToUtf8Log(target);
         return false;
     }
