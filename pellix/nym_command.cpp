@@ -90,7 +90,6 @@ IFACEMETHODIMP NymCommand::GetTitle(IShellItemArray* items, LPWSTR* title) {
     if (title == nullptr) return E_POINTER;
     *title = nullptr;
     const HRESULT hr = velisk::ComGuard([&] {
-        m_selectedPath.clear();
         m_selectedPath = AcceptedSelection(items);
         if (m_selectedPath.empty()) return E_NOTIMPL;
         *title = CopyToTaskMemory(kTitle);

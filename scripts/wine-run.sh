@@ -83,13 +83,16 @@ ensure_wine() {
 # waiting until the test's time-out. When the output is a pipe, the program
 # writes into files instead, which are copied to the pipe once it has ended;
 # the test's result is its own exit status, whatever it started.
+# What the program wrote is copied out also when the wrapper itself is ended
+# (CTest's time-out), so a test that timed out still shows its output.
 if [[ -p /dev/stdout || -p /dev/stderr ]]; then
     captured=$(mktemp -d "${TMPDIR:-/tmp}/wine-run.XXXXXX")
-    trap 'rm -rf "$captured"' EXIT
+    copy_out() { cat "$captured/out"; cat "$captured/err" >&2; rm -rf "$captured"; }
+    trap copy_out EXIT
+    trap 'exit 143' TERM
+    trap 'exit 130' INT
     status=0
     "$WINE_BIN/wine64" "$@" >"$captured/out" 2>"$captured/err" || status=$?
-    cat "$captured/out"
-    cat "$captured/err" >&2
     exit $status
 fi
 exec "$WINE_BIN/wine64" "$@"

@@ -51,8 +51,9 @@ wine_times=()
 native_times=()
 for ((r = 0; r < REPEAT; r++)); do
     rm -rf "$WORK/install" && cp -a "$WORK/old" "$WORK/install" && sync
-    line=$("${WINE_RUN[@]}" "$BENCH_EXE" "$(winpath "$WORK/download")" "$(winpath "$WORK/install")" "$COUNT" 2>/dev/null)
-    [[ $line == *ok=1* ]] || { echo "CopyDirectory failed: $line" >&2; exit 1; }
+    line=$("${WINE_RUN[@]}" "$BENCH_EXE" "$(winpath "$WORK/download")" "$(winpath "$WORK/install")" "$COUNT" \
+               2>"$WORK/wine.err") || true
+    [[ $line == *ok=1* ]] || { echo "CopyDirectory failed: $line" >&2; cat "$WORK/wine.err" >&2; exit 1; }
     wine_times+=("$(sed -E 's/.*seconds=([0-9.]+).*/\1/' <<<"$line")")
     cmp -s "$WORK/install/f0.bin" "$WORK/download/f0.bin" || { echo "copy did not arrive" >&2; exit 1; }
 

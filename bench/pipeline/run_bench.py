@@ -161,20 +161,22 @@ def native_runs(build, data, work, names):
                                        stdout=subprocess.DEVNULL)
 
     target = os.path.join(work, "native_install")
-    shutil.rmtree(target, ignore_errors=True)
-    shutil.copytree(old, target)
     backup = os.path.join(work, "native_backup")
-    shutil.rmtree(backup, ignore_errors=True)
-    os.makedirs(backup)
+
+    def fresh_copy_folders():
+        """The old installation again, and an empty backup folder."""
+        shutil.rmtree(target, ignore_errors=True)
+        shutil.copytree(old, target)
+        shutil.rmtree(backup, ignore_errors=True)
+        os.makedirs(backup)
+
+    fresh_copy_folders()
     results["cp"] = (timed(["cp", "--parents", "-t", backup] + names, cwd=target)
                      + timed(["cp", "-f", "--parents", "-t", target] + names, cwd=fetched))
     # The same copy made as durable as the updater's: every backup on disk
     # before the new files are written, every new file on disk at the end
     # (the updater flushes each file it writes before its journal moves on).
-    shutil.rmtree(target, ignore_errors=True)
-    shutil.copytree(old, target)
-    shutil.rmtree(backup, ignore_errors=True)
-    os.makedirs(backup)
+    fresh_copy_folders()
     subprocess.run(["sync"], check=True)
     results["cp+sync"] = (timed(["cp", "--parents", "-t", backup] + names, cwd=target)
                           + timed(["sync", "-d"] + [os.path.join(backup, n) for n in names])

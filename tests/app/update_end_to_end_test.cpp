@@ -6,7 +6,6 @@
 
 #include <windows.h>
 
-#include <fstream>
 #include <map>
 #include <regex>
 #include <set>
@@ -149,7 +148,7 @@ public:
 
 // Line `number` (from 1) of a source file of the project; empty past its end.
 std::string SourceLine(const std::string& file, int number) {
-    std::ifstream in(std::string(VELISK_SOURCE_DIR) + "/" + file);
+    std::istringstream in(ReadBytes(WinePath(VELISK_SOURCE_DIR, Utf8ToWide(file))));
     std::string line;
     for (int i = 0; i < number && std::getline(in, line);) {
         if (++i == number) return line;

@@ -2,19 +2,15 @@
 // engine tests (see make_release_fixture.py).
 #pragma once
 
-#include <algorithm>
 #include <string>
+
+#include "support/test_support.h"
 
 namespace testing_support {
 
 // Wine path of a folder of the fixture: "source" (the client files),
 // "server" (the published tree) or "manifest" (the unpacked manifest).
-inline std::wstring ReleaseFixture(const std::wstring& part) {
-    const std::string unixPath = VELISK_RELEASE_FIXTURE;
-    std::wstring path = L"Z:" + std::wstring(unixPath.begin(), unixPath.end()) + L"/" + part;
-    std::replace(path.begin(), path.end(), L'/', L'\\');
-    return path;
-}
+inline std::wstring ReleaseFixture(const std::wstring& part) { return WinePath(VELISK_RELEASE_FIXTURE, part); }
 
 // The names of the client files in the fixture, in manifest order.
 inline const wchar_t* const kReleaseFixtureNames[] = {

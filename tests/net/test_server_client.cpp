@@ -5,7 +5,6 @@
 
 #include <json/json.h>
 
-#include <algorithm>
 #include <atomic>
 #include <random>
 #include <sstream>
@@ -18,11 +17,7 @@ namespace net_testing {
 using testing_support::ReadBytes;
 using testing_support::Utf8ToWide;
 
-std::wstring ServerStateDir() {
-    std::wstring dir = L"Z:" + Utf8ToWide(VELISK_BINARY_DIR) + L"/test_server";
-    std::replace(dir.begin(), dir.end(), L'/', L'\\');
-    return dir;
-}
+std::wstring ServerStateDir() { return testing_support::WinePath(VELISK_BINARY_DIR, L"test_server"); }
 
 static std::wstring LogPath() { return ServerStateDir() + L"\\requests.log"; }
 

@@ -36,25 +36,24 @@ using testing_support::WriteBytes;
 // name for reading the records.
 class RecordedFolder {
 public:
-    explicit RecordedFolder(const char* name) {
-        m_unix = std::string(VELISK_BINARY_DIR) + "/durability/" + name + "_" + std::to_string(::GetCurrentProcessId());
-        m_windows = L"Z:" + testing_support::Utf8ToWide(m_unix);
-        std::replace(m_windows.begin(), m_windows.end(), L'/', L'\\');
+    // The record file is shared by every run and never cut: a folder name of
+    // its own (process id and start time, which a later run does not repeat)
+    // and the records from the file's size at the start on are this case's.
+    explicit RecordedFolder(const char* name) : m_recordsFrom(ReadBytes(RecordFile()).size()) {
+        m_unix = std::string(VELISK_BINARY_DIR) + "/durability/" + name + "_" +
+                 std::to_string(::GetCurrentProcessId()) + "_" + std::to_string(::GetTickCount64());
+        m_windows = testing_support::WinePath(m_unix);
         RemoveTree(m_windows);
     }
     ~RecordedFolder() { RemoveTree(m_windows); }
 
     const std::wstring& path() const { return m_windows; }
-    std::wstring operator/(const std::wstring& relative) const {
-        std::wstring path = m_windows + L"\\" + relative;
-        std::replace(path.begin(), path.end(), L'/', L'\\');
-        return path;
-    }
+    std::wstring operator/(const std::wstring& relative) const { return testing_support::WinePath(m_unix, relative); }
     // The files of this folder that were flushed, in order, relative to the
     // folder with "/" between levels.
     std::vector<std::string> Flushed() const {
         std::vector<std::string> flushed;
-        std::istringstream lines(ReadBytes(RecordFile()));
+        std::istringstream lines(ReadBytes(RecordFile()).substr(m_recordsFrom));
         const std::string prefix = "fsync " + m_unix + "/";
         for (std::string line; std::getline(lines, line);) {
             if (line.rfind(prefix, 0) == 0) flushed.push_back(line.substr(prefix.size()));
@@ -69,11 +68,10 @@ private:
     static std::wstring RecordFile() {
         wchar_t path[MAX_PATH] = {};
         ::GetEnvironmentVariableW(L"VELISK_FSYNC_LOG", path, MAX_PATH);
-        std::wstring windows = L"Z:" + std::wstring(path);
-        std::replace(windows.begin(), windows.end(), L'/', L'\\');
-        return windows;
+        return testing_support::WinePath(WideToUtf8String(path));
     }
 
+    size_t m_recordsFrom;
     std::string m_unix;
     std::wstring m_windows;
 };
@@ -147,7 +145,7 @@ TEST(CopyDurability, BackupsAndCopiedFilesAreOnDiskBeforeTheCopyIsCommitted) {
     }
 }
 
-TEST(CopyDurability, FilesARollbackRestoresAreOnDiskBeforeTheBackupIsRemoved) {
+TEST(CopyDurability, EveryFileARollbackRestoresIsFlushed) {
     ASSERT_TRUE(RecordedFolder::Recording()) << "run through CTest, which preloads the fsync recorder";
     DurableCopy copy("rollback");
     FileHolder holder(copy.installDir + L"\\c.bin");
@@ -158,7 +156,7 @@ TEST(CopyDurability, FilesARollbackRestoresAreOnDiskBeforeTheBackupIsRemoved) {
     // a.bin and b.bin were replaced and then restored: each is flushed once
     // as the new version and once as the restored old one.
     const std::vector<std::string> flushed = copy.root.Flushed();
-    for (const std::wstring& name : {L"a.bin", L"数据\\b.bin"}) {
+    for (const std::wstring name : {L"a.bin", L"数据\\b.bin"}) {
         EXPECT_EQ(FlushesOf(flushed, DurableCopy::Installed(name)).size(), 2u) << WideToUtf8String(name)
                                                                                << Joined(flushed);
         EXPECT_EQ(ReadBytes(copy.installDir + L"\\" + name).substr(0, 3), "old");
@@ -167,7 +165,7 @@ TEST(CopyDurability, FilesARollbackRestoresAreOnDiskBeforeTheBackupIsRemoved) {
     EXPECT_EQ(FlushesOf(flushed, DurableCopy::Installed(L"Update.copyjournal")).size(), 1u) << Joined(flushed);
 }
 
-TEST(CopyDurability, FilesARepairRestoresAreOnDiskBeforeTheJournalIsRemoved) {
+TEST(CopyDurability, EveryFileARepairRestoresIsFlushed) {
     ASSERT_TRUE(RecordedFolder::Recording()) << "run through CTest, which preloads the fsync recorder";
     RecordedFolder root("repair");
     const std::wstring installDir = root / L"客户端 install";

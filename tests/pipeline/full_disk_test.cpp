@@ -23,9 +23,7 @@ using testing_support::WriteBytes;
 
 // The mounted small file system as a Wine path; empty when it is not there.
 std::wstring SmallDisk() {
-    const std::string unixPath = VELISK_FULL_DISK_DIR;
-    std::wstring path = L"Z:" + std::wstring(unixPath.begin(), unixPath.end());
-    for (auto& c : path) c = (c == L'/') ? L'\\' : c;
+    const std::wstring path = testing_support::WinePath(VELISK_FULL_DISK_DIR);
     ULARGE_INTEGER total = {};
     if (!::GetDiskFreeSpaceExW((path + L"\\").c_str(), nullptr, &total, nullptr)) return std::wstring();
     return total.QuadPart <= (16ull << 20) ? path : std::wstring();

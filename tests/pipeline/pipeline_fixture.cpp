@@ -31,12 +31,7 @@ void FileHolder::End() {
     m_process.Wait(10000);
 }
 
-std::wstring Fixture(const std::wstring& part) {
-    const std::string unixPath = VELISK_PIPELINE_FIXTURE;
-    std::wstring path = L"Z:" + std::wstring(unixPath.begin(), unixPath.end()) + L"/" + part;
-    std::replace(path.begin(), path.end(), L'/', L'\\');
-    return path;
-}
+std::wstring Fixture(const std::wstring& part) { return testing_support::WinePath(VELISK_PIPELINE_FIXTURE, part); }
 
 bool CopyTree(const std::wstring& from, const std::wstring& to) {
     boost::system::error_code error;

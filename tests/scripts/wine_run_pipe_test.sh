@@ -14,9 +14,9 @@ fail() { echo "FAIL: $*"; exit 1; }
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/wine_run_pipe.XXXXXX")
 left="left_behind_$$.exe"
-cp "$BIN/client_standin.exe" "$work/starter.exe" && cp "$BIN/client_standin.exe" "$work/$left" || fail "no stand-in"
 cleanup() { pkill -f "$left" 2>/dev/null; rm -rf "$work"; }
 trap cleanup EXIT
+cp "$BIN/client_standin.exe" "$work/starter.exe" && cp "$BIN/client_standin.exe" "$work/$left" || fail "no stand-in"
 winpath() { echo "Z:${1//\//\\}"; }
 
 # The starter records its start, starts the other stand-in (which runs on

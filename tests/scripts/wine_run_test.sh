@@ -14,11 +14,12 @@ fail() { echo "FAIL: $*"; exit 1; }
 n=$((300 + $$ % 200))
 [[ -e /tmp/.X11-unix/X$n || -e /tmp/.X$n-lock ]] && { echo "display :$n is in use; skipped"; exit 0; }
 printf '%10d\n' $$ >"/tmp/.X$n-lock"
-trap 'rm -f "/tmp/.X$n-lock"' EXIT
+errors=$(mktemp "${TMPDIR:-/tmp}/wine_run_test.XXXXXX")
+trap 'rm -f "/tmp/.X$n-lock" "$errors"' EXIT
 
-out=$(VELISK_DISPLAY=:$n VELISK_XVFB_WAIT_SECONDS=2 bash "$WINE_RUN" "--prefix=$PREFIX" cmd /c echo program ran 2>/tmp/wine_run_test.$$)
+out=$(VELISK_DISPLAY=:$n VELISK_XVFB_WAIT_SECONDS=2 bash "$WINE_RUN" "--prefix=$PREFIX" cmd /c echo program ran 2>"$errors")
 status=$?
-said=$(cat /tmp/wine_run_test.$$); rm -f /tmp/wine_run_test.$$
+said=$(cat "$errors")
 echo "exit status: $status"; echo "stdout: $out"; echo "stderr: $said"
 [[ $status -eq 0 ]] || fail "the wrapper ended with status $status"
 [[ $out == *"program ran"* ]] || fail "the program did not run"

@@ -1,17 +1,10 @@
 #include "signing/signing_fixture.h"
 
-#include <algorithm>
+#include "support/test_support.h"
 
 namespace signing_testing {
-namespace {
 
-std::wstring WinePath(const std::string& unixPath, const std::wstring& part) {
-    std::wstring path = L"Z:" + std::wstring(unixPath.begin(), unixPath.end()) + L"/" + part;
-    std::replace(path.begin(), path.end(), L'/', L'\\');
-    return path;
-}
-
-}  // namespace
+using testing_support::WinePath;
 
 std::wstring SigningFixture(const std::wstring& part) { return WinePath(VELISK_SIGNING_FIXTURE, part); }
 

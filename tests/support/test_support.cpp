@@ -21,6 +21,10 @@ static std::wstring Normalize(std::wstring path) {
     return path;
 }
 
+std::wstring WinePath(const std::string& hostPath, const std::wstring& part) {
+    return Normalize(L"Z:" + Utf8ToWide(hostPath) + (part.empty() ? L"" : L"/" + part));
+}
+
 ScratchDir::ScratchDir(const std::wstring& hint) {
     static std::atomic<unsigned> counter{0};
     wchar_t temp[MAX_PATH] = {};

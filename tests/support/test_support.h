@@ -43,6 +43,11 @@ std::vector<std::wstring> ListDir(const std::wstring& dir);
 std::wstring Utf8ToWide(const std::string& text);
 std::string WideToUtf8String(const std::wstring& text);
 
+// The Wine path (drive Z:, backslashes) of a path of the host machine:
+// `hostPath` (UTF-8), followed by "\\" + `part` when a part is given ("/" in
+// `part` becomes "\\").
+std::wstring WinePath(const std::string& hostPath, const std::wstring& part = L"");
+
 // Folder of the running test program (the build tree's bin folder).
 std::wstring ProgramDir();
 // A file beside the running test program.

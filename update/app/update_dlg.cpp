@@ -177,8 +177,7 @@ void CUpdateDlg::UseNotesFontFor(UINT dpi) {
     HFONT font = CreateNotesFont(dpi);
     if (font == nullptr) return;
     m_notesEdit.SendMessage(WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
-    if (m_notesFont != nullptr) ::DeleteObject(m_notesFont);
-    m_notesFont = font;
+    m_notesFont.reset(font);
 }
 
 void CUpdateDlg::LoadUpdateNotes() {
@@ -204,7 +203,7 @@ bool CUpdateDlg::NotesFitWithoutScrolling() const {
     // the layout rounds, so the lines are measured rather than assumed.
     RECT text = {};
     ::SendMessageW(m_notesEdit, EM_GETRECT, 0, reinterpret_cast<LPARAM>(&text));
-    const int lineHeight = LineHeightOf(m_notesEdit, m_notesFont);
+    const int lineHeight = LineHeightOf(m_notesEdit, static_cast<HFONT>(m_notesFont.get()));
     return lineHeight <= 0 || lines * lineHeight <= text.bottom - text.top;
 }
 
@@ -403,8 +402,5 @@ void CUpdateDlg::OnDestroy() {
         ::DeleteObject(m_scrollSkin);
         m_scrollSkin = nullptr;
     }
-    if (m_notesFont != nullptr) {
-        ::DeleteObject(m_notesFont);
-        m_notesFont = nullptr;
-    }
+    m_notesFont.reset();
 }

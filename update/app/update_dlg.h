@@ -115,7 +115,7 @@ public:
     HBITMAP m_scrollSkin = nullptr;
     // The window's DPI (96 = 100 %) and the notes font made for it.
     UINT m_dpi = 96;
-    HFONT m_notesFont = nullptr;
+    velisk::UniqueGdiObject m_notesFont;  // HFONT of the notes box
     // The window's size in pixels at 96 DPI.
     static constexpr int kWindowWidth = 630;
     static constexpr int kWindowHeight = 390;

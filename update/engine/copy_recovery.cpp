@@ -19,22 +19,6 @@ std::wstring WithSeparator(const std::wstring& folder) {
     return folder;
 }
 
-// The whole file, or false when it is not a plain readable file of a sane size.
-bool ReadSmallFile(const std::wstring& path, std::string& bytes) {
-    velisk::UniqueFileHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                                FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) return false;
-    LARGE_INTEGER size = {};
-    if (!::GetFileSizeEx(file.get(), &size) || static_cast<uint64_t>(size.QuadPart) > kMaxJournalBytes) return false;
-    bytes.assign(static_cast<size_t>(size.QuadPart), '\0');
-    DWORD read = 0;
-    if (!bytes.empty() && (!::ReadFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr) ||
-                           read != bytes.size())) {
-        return false;
-    }
-    return true;
-}
-
 bool IsPlainFolder(const std::wstring& path) {
     const DWORD attributes = ::GetFileAttributesW(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
@@ -193,10 +177,10 @@ bool RepairInterruptedCopy(const std::wstring& installFolder) {
         return true;
     }
 
-    std::string text;
     CopyJournal journal;
     std::string reason = "journal cannot be read";
-    if (ReadSmallFile(journalPath, text) && ParseCopyJournal(text, journal, reason)) {
+    const std::optional<std::string> text = ReadFileLimited(journalPath, kMaxJournalBytes);
+    if (text && ParseCopyJournal(*text, journal, reason)) {
         JournalRepair repair(installDir, journal);
         reason = repair.Refusal();
         if (reason.empty() && journal.committed) {

@@ -162,7 +162,7 @@ private:
 
 }  // namespace
 
-FileBlockReader::FileBlockReader(HANDLE file, uint64_t size) : m_file(file), m_size(size) {
+FileBlockReader::FileBlockReader(HANDLE file, uint64_t size) : m_file(file) {
     if (size <= kPieceBytes || g_readAheadOffForTesting) return;
     ReadAheadThread* helper = ReadAheadThread::Instance();
     if (helper == nullptr) return;

@@ -43,12 +43,8 @@ public:
     // bytes came. Offsets go strictly front to back.
     FileSpan Read(uint64_t offset, uint64_t blockEnd);
 
-    // True when the bytes come from the helper thread.
-    bool readsAhead() const { return m_ahead; }
-
 private:
     HANDLE m_file;
-    uint64_t m_size;
     uint64_t m_filled = 0;  // bytes read by the caller itself
     bool m_ended = false;   // the caller's own read came short
     bool m_ahead = false;

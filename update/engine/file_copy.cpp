@@ -64,7 +64,7 @@ bool SourceMissing(DWORD error, const std::wstring& source) {
 void CreateParentFolders(const std::wstring& path) {
     const fs::path parent = fs::path(path).parent_path();
     if (parent.empty() || Present(parent.wstring())) return;
-    if (!fs::exists(parent)) fs::create_directories(parent);
+    fs::create_directories(parent);
 }
 
 CopySource CopyFileOver(const std::wstring& source, const std::wstring& destination) {

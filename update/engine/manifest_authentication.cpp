@@ -9,9 +9,9 @@
 
 #include "diag/unit_log.h"
 #include "engine/manifest_signature.h"
+#include "engine/plain_paths.h"
 #include "engine/sqlite_db.h"
 #include "engine/version_ini.h"
-#include "velisk/handles.h"
 
 const wchar_t kManifestSignatureSuffix[] = L".sig";
 
@@ -22,25 +22,6 @@ constexpr uint64_t kMaxManifestBytes = 256ull * 1024 * 1024;
 
 // Reads a whole regular file of at most `limit` bytes; nothing when it is
 // missing, unreadable or larger.
-std::optional<std::string> ReadSmallFile(const std::wstring& path, uint64_t limit) {
-    velisk::UniqueFileHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                                FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) return std::nullopt;
-    LARGE_INTEGER size{};
-    if (!::GetFileSizeEx(file.get(), &size) || size.QuadPart < 0 || static_cast<uint64_t>(size.QuadPart) > limit) {
-        return std::nullopt;
-    }
-    std::string bytes(static_cast<size_t>(size.QuadPart), '\0');
-    size_t done = 0;
-    while (done < bytes.size()) {
-        DWORD got = 0;
-        const DWORD want = static_cast<DWORD>(bytes.size() - done < (1u << 30) ? bytes.size() - done : (1u << 30));
-        if (!::ReadFile(file.get(), bytes.data() + done, want, &got, nullptr) || got == 0) return std::nullopt;
-        done += got;
-    }
-    return bytes;
-}
-
 // Every "ProgramVer" version of the manifest (normally one).
 std::vector<int> ProgramVersions(const std::wstring& manifestPath) {
     std::vector<int> versions;
@@ -70,10 +51,10 @@ bool AuthenticateManifest(const std::wstring& manifestPath, const std::wstring& 
                           std::span<const ManifestPublicKey> keys) {
     LARGE_INTEGER start{};
     ::QueryPerformanceCounter(&start);
-    const std::optional<std::string> manifest = ReadSmallFile(manifestPath, kMaxManifestBytes);
+    const std::optional<std::string> manifest = ReadFileLimited(manifestPath, kMaxManifestBytes);
     if (!manifest) return Refuse("manifest missing, unreadable or too large");
     const std::optional<std::string> signature =
-        ReadSmallFile(manifestPath + kManifestSignatureSuffix, kManifestSignatureBytes + 1);
+        ReadFileLimited(manifestPath + kManifestSignatureSuffix, kManifestSignatureBytes + 1);
     if (!signature) {
         const DWORD attributes = ::GetFileAttributesW((manifestPath + kManifestSignatureSuffix).c_str());
         return Refuse(attributes == INVALID_FILE_ATTRIBUTES ? "missing signature" : "unreadable signature");

@@ -13,24 +13,22 @@ namespace {
 constexpr size_t kDigestBytes = 32;  // SHA-256
 using Digest = std::array<UCHAR, kDigestBytes>;
 
-bool Succeeded(NTSTATUS status) { return status >= 0; }
-
 // SHA-256 of `data` into `digest`; false when CNG fails.
 bool Sha256(std::string_view data, Digest& digest) {
     velisk::UniqueBCryptAlgorithm algorithm;
-    if (!Succeeded(::BCryptOpenAlgorithmProvider(algorithm.receive(), BCRYPT_SHA256_ALGORITHM, nullptr, 0))) {
+    if (!BCRYPT_SUCCESS(::BCryptOpenAlgorithmProvider(algorithm.receive(), BCRYPT_SHA256_ALGORITHM, nullptr, 0))) {
         return false;
     }
     velisk::UniqueBCryptHash hash;
-    if (!Succeeded(::BCryptCreateHash(algorithm.get(), hash.receive(), nullptr, 0, nullptr, 0, 0))) return false;
+    if (!BCRYPT_SUCCESS(::BCryptCreateHash(algorithm.get(), hash.receive(), nullptr, 0, nullptr, 0, 0))) return false;
     // BCryptHashData takes a 32-bit count: feed large inputs in pieces.
     constexpr size_t kPiece = 1u << 30;
     for (size_t offset = 0; offset < data.size(); offset += kPiece) {
         const size_t count = data.size() - offset < kPiece ? data.size() - offset : kPiece;
         auto* bytes = reinterpret_cast<PUCHAR>(const_cast<char*>(data.data() + offset));
-        if (!Succeeded(::BCryptHashData(hash.get(), bytes, static_cast<ULONG>(count), 0))) return false;
+        if (!BCRYPT_SUCCESS(::BCryptHashData(hash.get(), bytes, static_cast<ULONG>(count), 0))) return false;
     }
-    return Succeeded(::BCryptFinishHash(hash.get(), digest.data(), kDigestBytes, 0));
+    return BCRYPT_SUCCESS(::BCryptFinishHash(hash.get(), digest.data(), kDigestBytes, 0));
 }
 
 // The BCRYPT_ECCPUBLIC_BLOB of a P-256 key: header, then X and Y.
@@ -61,7 +59,7 @@ SignatureResult VerifyManifestSignature(std::string_view data, std::string_view 
     Digest digest{};
     velisk::UniqueBCryptAlgorithm ecdsa;
     if (!Sha256(data, digest) ||
-        !Succeeded(::BCryptOpenAlgorithmProvider(ecdsa.receive(), BCRYPT_ECDSA_P256_ALGORITHM, nullptr, 0))) {
+        !BCRYPT_SUCCESS(::BCryptOpenAlgorithmProvider(ecdsa.receive(), BCRYPT_ECDSA_P256_ALGORITHM, nullptr, 0))) {
         result.check = SignatureCheck::kCryptoFailure;
         return result;
     }
@@ -70,7 +68,7 @@ SignatureResult VerifyManifestSignature(std::string_view data, std::string_view 
     for (size_t i = 0; i < keys.size(); ++i) {
         auto blob = PublicBlob(keys[i]);
         velisk::UniqueBCryptKey key;
-        if (!Succeeded(::BCryptImportKeyPair(ecdsa.get(), nullptr, BCRYPT_ECCPUBLIC_BLOB, key.receive(), blob.data(),
+        if (!BCRYPT_SUCCESS(::BCryptImportKeyPair(ecdsa.get(), nullptr, BCRYPT_ECCPUBLIC_BLOB, key.receive(), blob.data(),
                                              static_cast<ULONG>(blob.size()), 0))) {
             result.check = SignatureCheck::kCryptoFailure;
             return result;

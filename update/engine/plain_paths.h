@@ -1,8 +1,11 @@
 // File-system steps that never follow a link: checks that a path below a
 // folder leads through real folders only, and removal of a folder tree that
-// removes links themselves instead of what they point to.
+// removes links themselves instead of what they point to; and whole small
+// files read and written (flushed) in one step.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 
 // True when every level of `folder` + "\\" + `relative` that exists is a
@@ -15,6 +18,10 @@ bool IsPlainPathBelow(const std::wstring& folder, const std::wstring& relative);
 // met on the way is deleted as a link; what it points to is never entered.
 // Read-only files are deleted too. True when nothing is left at `path`.
 bool RemoveTreeNoFollow(const std::wstring& path);
+
+// The whole contents of the file `path` when it can be opened and read and
+// holds at most `limit` bytes; nothing otherwise.
+std::optional<std::string> ReadFileLimited(const std::wstring& path, uint64_t limit);
 
 // Writes `bytes` to a new file at `path` (replacing an older one) and flushes
 // it to the disk before closing. False when any step fails; a file that was
