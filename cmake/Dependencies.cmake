@@ -43,6 +43,18 @@ set_property(TARGET dep::glog PROPERTY INTERFACE_LINK_LIBRARIES dbghelp)
 
 velisk_import_static(dep::jsoncpp libjsoncpp.a)
 
+# The zstd decoder (patches of delta updates), built by scripts/build-zstd.sh
+# into .deps/<arch>-zstd.
+set(VELISK_ZSTD_DIR "${CMAKE_SOURCE_DIR}/.deps/${VELISK_ARCH}-zstd" CACHE PATH
+    "Prefix of the MinGW build of the zstd decoder")
+if(NOT EXISTS "${VELISK_ZSTD_DIR}/lib/libzstd.a")
+    message(FATAL_ERROR "zstd decoder missing in ${VELISK_ZSTD_DIR}: run scripts/bootstrap.sh first")
+endif()
+add_library(dep::zstd STATIC IMPORTED GLOBAL)
+set_target_properties(dep::zstd PROPERTIES
+    IMPORTED_LOCATION "${VELISK_ZSTD_DIR}/lib/libzstd.a"
+    INTERFACE_INCLUDE_DIRECTORIES "${VELISK_ZSTD_DIR}/include")
+
 velisk_import_static(dep::gtest libgtest.a)
 velisk_import_static(dep::gmock libgmock.a)
 set_property(TARGET dep::gmock PROPERTY INTERFACE_LINK_LIBRARIES dep::gtest)

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Prepares a Debian 12 machine for building and testing: installs the Debian
 # packages the build, the tests and the demo use, and builds the third-party
-# libraries for both MinGW-w64 targets (cached; a second run takes seconds).
+# libraries (and the zstd decoder) for both MinGW-w64 targets (cached; a
+# second run takes seconds).
 #
 #   scripts/bootstrap.sh            # packages + libraries for i686 and x86_64
 set -euo pipefail
@@ -12,7 +13,7 @@ PACKAGES=(
     libz-mingw-w64-dev googletest
     wine64 xvfb xauth imagemagick x11-apps fonts-wqy-microhei
     cmake make ccache dpkg-dev tcl openssl ca-certificates python3 procps util-linux curl unzip
-    osslsigncode
+    osslsigncode zstd
 )
 
 SUDO=""
@@ -50,4 +51,5 @@ fi
 
 for target in x86_64 i686; do
     bash "$REPO/scripts/build-deps.sh" "$target"
+    bash "$REPO/scripts/build-zstd.sh" "$target"
 done
