@@ -193,5 +193,62 @@ class SignedReleaseTest(unittest.TestCase):
             self.assertEqual(bad.returncode, 1, wrong)
 
 
+
+class PatchReleaseTest(unittest.TestCase):
+    """--patch-from and --patch-from-published (needs the zstd command)."""
+
+    def setUp(self):
+        self.scratch = tempfile.TemporaryDirectory()
+        self.root = self.scratch.name
+        self.out = os.path.join(self.root, "out")
+        rng = __import__("random").Random(5)
+        core = rng.randbytes(200000)
+        self.v1 = {"bin/core.dll": core, "same.txt": b"same", "noise.bin": rng.randbytes(50000)}
+        self.v2 = {"bin/core.dll": core[:90000] + b"new code" * 100 + core[90000:],
+                   "same.txt": b"same", "noise.bin": rng.randbytes(50000)}
+        for version, files in (("v1", self.v1), ("v2", self.v2)):
+            for name, data in files.items():
+                write(os.path.join(self.root, version, *name.split("/")), data)
+
+    def tearDown(self):
+        self.scratch.cleanup()
+
+    def patch_rows(self):
+        with zipfile.ZipFile(os.path.join(self.out, "2", "ProgramConfig.zdb.zip")) as archive:
+            archive.extract("ProgramConfig.zdb", self.root)
+        connection = sqlite3.connect(os.path.join(self.root, "ProgramConfig.zdb"))
+        try:
+            return list(connection.execute("SELECT * FROM FilePatch"))
+        finally:
+            connection.close()
+
+    def test_only_patches_below_60_percent_of_the_archive_are_published_and_listed(self):
+        sys.path.insert(0, TOOL)
+        import digests  # noqa: E402
+        for args in (["--patch-from", os.path.join(self.root, "v1")], ["--patch-from-published", "1"]):
+            with self.subTest(args=args[0]):
+                run_tool(os.path.join(self.root, "v1"), "1", "http://h/", self.out, "--force")
+                result = run_tool(os.path.join(self.root, "v2"), "2", "http://h/", self.out, "--force", *args)
+                self.assertEqual(result.returncode, 0, result.stderr)
+                old_digest = digests.bytes_digest(self.v1["bin/core.dll"])
+                patch = os.path.join(self.out, "2", "bin", "core.dll.%s.zst" % old_digest.hex())
+                archive = os.path.getsize(os.path.join(self.out, "2", "bin", "core.dll.zip"))
+                self.assertEqual(self.patch_rows(), [("bin/core.dll", old_digest, os.path.getsize(patch),
+                                                      len(self.v2["bin/core.dll"]), archive)])
+                self.assertLess(os.path.getsize(patch), 0.6 * archive)
+                decoded = subprocess.run(["zstd", "-d", "-c", "--patch-from=" + os.path.join(self.root, "v1", "bin",
+                                                                                          "core.dll"), patch],
+                                         check=True, capture_output=True).stdout
+                self.assertEqual(decoded, self.v2["bin/core.dll"])
+                zst = [f for d, _, files in os.walk(os.path.join(self.out, "2")) for f in files if f.endswith(".zst")]
+                self.assertEqual(len(zst), 1)  # noise.bin's patch is no smaller than its archive
+                self.assertIn("no patch for noise.bin", result.stdout)
+
+    def test_a_release_without_patch_bases_has_no_patch_table(self):
+        result = run_tool(os.path.join(self.root, "v2"), "2", "http://h/", self.out)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        with self.assertRaises(sqlite3.OperationalError):
+            self.patch_rows()
+
 if __name__ == "__main__":
     unittest.main()

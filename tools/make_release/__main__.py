@@ -19,6 +19,22 @@ every manifest that is not signed by one of its keys):
         signs ProgramConfig.zdb with ECDSA P-256 over SHA-256 (openssl) and
         adds the 64-byte r||s signature as ProgramConfig.zdb.sig to the
         manifest archive
+
+Delta updates (patches; needs the zstd command, Debian package zstd):
+
+    python3 tools/make_release SOURCE VERSION BASE_URL OUT --patch-from OLD_SOURCE [--patch-from ...]
+    python3 tools/make_release SOURCE VERSION BASE_URL OUT --patch-from-published N
+        for each file that differs from the same-named file of an earlier
+        release (the client folder OLD_SOURCE, or each of the N latest
+        releases already published in OUT), writes VERSION/<name>.<hex>.zst,
+        a zstd patch (zstd -19 --long=30 --patch-from=<old file>) where <hex>
+        is the old file's digest as the manifest stores it, and lists it in
+        the manifest's FilePatch table (signed with the rest). A patch is
+        kept only when it is smaller than 60 % of the file's archive; files
+        above 96 MiB get none. An updater whose installed file is a patch's
+        base fetches the patch instead of the archive and falls back to the
+        archive whenever the patch fails; older updaters ignore the table.
+        Publish the whole VERSION folder, the .zst files with the archives.
 """
 
 import argparse
@@ -29,6 +45,7 @@ sys.dont_write_bytecode = True  # leave no caches in the folder the tool is run 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 from release import ReleaseError, make_release  # noqa: E402
+from patches import PatchError  # noqa: E402
 from signing import SigningError, make_key_pair  # noqa: E402
 
 
@@ -65,6 +82,11 @@ def main(argv=None):
     parser.add_argument("--exclude", dest="excludes", action="append", default=[],
                         metavar="PATTERN", help="leave out names matching PATTERN (repeatable)")
     parser.add_argument("--force", action="store_true", help="replace OUT/VERSION if it exists")
+    parser.add_argument("--patch-from", dest="patch_from", action="append", default=[],
+                        metavar="OLD_RELEASE_FOLDER",
+                        help="client folder of an earlier release to write zstd patches from (repeatable)")
+    parser.add_argument("--patch-from-published", type=int, default=0, metavar="N",
+                        help="write zstd patches from the N latest earlier releases published in OUT")
     args = parser.parse_args(argv)
     if args.make_key_pair:
         try:
@@ -80,8 +102,9 @@ def main(argv=None):
         make_release(args.source, args.version, args.base_url, args.out,
                      version_name=args.version_name, ini_template=args.ini, notes=args.notes,
                      settings=args.settings, servers=args.servers, excludes=args.excludes,
-                     force=args.force, sign_key=args.sign_key)
-    except (ReleaseError, SigningError, OSError, ValueError) as error:
+                     force=args.force, sign_key=args.sign_key, patch_from=args.patch_from,
+                     patch_from_published=args.patch_from_published)
+    except (ReleaseError, SigningError, PatchError, OSError, ValueError) as error:
         print("make_release: %s" % error, file=sys.stderr)
         return 1
     return 0

@@ -6,6 +6,9 @@ Layout under the output folder, which is published at the download base URL:
                                       under its bare name
     <version>/ProgramConfig.zdb.zip   the manifest archive
     <version>/version.ini             the release's version.ini
+    <version>/<name>.<hex>.zst        with patch bases: a zstd patch from the
+                                      earlier version of <name> whose digest is
+                                      <hex> (see patches.py)
 """
 
 import fnmatch
@@ -16,6 +19,7 @@ import tempfile
 import archives
 import digests
 import manifest
+import patches as patching
 import signing
 from version_ini import VersionIni
 
@@ -100,10 +104,13 @@ def build_ini(template_path, version, base_url, version_name, notes_path, settin
 
 def make_release(source, version, base_url, out, *, version_name=None, ini_template=None,
                  notes=None, settings=(), servers=(), excludes=(), force=False, sign_key=None,
-                 log=print):
+                 patch_from=(), patch_from_published=0, log=print):
     """Writes the release tree; returns a dict of what was written. With
     `sign_key` (a P-256 private key in PEM) the manifest archive also holds
-    ProgramConfig.zdb.sig, the signature of the manifest's exact bytes."""
+    ProgramConfig.zdb.sig, the signature of the manifest's exact bytes.
+    `patch_from` (client folders of earlier releases) and
+    `patch_from_published` (that many of the latest earlier releases found in
+    `out`) add zstd patches and the manifest's FilePatch table."""
     if not os.path.isdir(source):
         raise ReleaseError("no client folder at %s" % source)
     if not 0 <= version <= 0x7FFFFFFF:
@@ -120,6 +127,8 @@ def make_release(source, version, base_url, out, *, version_name=None, ini_templ
         raise ReleaseError("the client folder holds no files to publish")
     warnings = check_names(names)
 
+    if patch_from or patch_from_published:
+        patching.zstd_command()  # before anything is written
     release_dir = os.path.join(out, str(version))
     if os.path.exists(release_dir):
         if not force:
@@ -127,7 +136,12 @@ def make_release(source, version, base_url, out, *, version_name=None, ini_templ
         shutil.rmtree(release_dir)
     os.makedirs(release_dir)
 
-    rows, total_bytes = [], 0
+    scratch_bases = tempfile.TemporaryDirectory()
+    bases = [patching.base_from_folder(folder) for folder in patch_from]
+    for earlier in patching.published_versions(out, version, patch_from_published):
+        bases.append(patching.base_from_published(out, earlier, os.path.join(scratch_bases.name, str(earlier))))
+
+    rows, total_bytes, patch_rows = [], 0, []
     for name in names:
         path = os.path.join(source, *name.split("/"))
         size = os.path.getsize(path)
@@ -141,10 +155,13 @@ def make_release(source, version, base_url, out, *, version_name=None, ini_templ
             warnings.append("%s: its archive reaches 4 GiB, which the updater cannot read" % name)
         total_bytes += size
         log("wrote %s" % archive_path)
+        if bases:
+            patch_rows += patching.write_patches(bases, name, path, rows[-1][1], archive_size, release_dir, log)
+    scratch_bases.cleanup()
 
     with tempfile.TemporaryDirectory() as scratch:
         database = os.path.join(scratch, manifest.MANIFEST_NAME)
-        manifest.write_manifest(database, rows, list(servers) or [base_url], version)
+        manifest.write_manifest(database, rows, list(servers) or [base_url], version, patch_rows)
         signature = signing.sign_file(database, sign_key) if sign_key else None
         manifest_archive = os.path.join(release_dir, MANIFEST_ARCHIVE)
         archives.write_manifest_archive(database, signature, manifest_archive)
@@ -161,8 +178,10 @@ def make_release(source, version, base_url, out, *, version_name=None, ini_templ
         log("warning: %s" % warning)
     manifest_url = "%s%d/%s" % (base_url, version, MANIFEST_ARCHIVE)
     log("files: %d (%d bytes)" % (len(rows), total_bytes))
+    if bases:
+        log("patches: %d (%d bytes)" % (len(patch_rows), sum(row[2] for row in patch_rows)))
     log("manifest archive URL: %s" % manifest_url)
     log("version.ini URL: %s%d/%s" % (base_url, version, INI_NAME))
     return {"release_dir": release_dir, "files": rows, "manifest_archive": manifest_archive,
             "manifest_url": manifest_url, "ini": ini_path, "warnings": warnings,
-            "signed": bool(sign_key)}
+            "signed": bool(sign_key), "patches": patch_rows}
