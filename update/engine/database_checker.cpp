@@ -158,7 +158,16 @@ bool DataBaseChecker::CheckFile(const wchar_t* name) {
         DATABASE_LOG(INFO) << "no find in m_fileTable";
         return true;
     }
-    return IsNeedUpdate(it->second, m_installDir);
+    unsigned char digest[kFileDigestBytes] = {};
+    bool hashed = false;
+    const bool differs = CompareWithFile(it->second, m_installDir, digest, hashed);
+    if (hashed && differs) std::memcpy(m_installedDigests[it->first].data(), digest, kFileDigestBytes);
+    return differs;
+}
+
+const unsigned char* DataBaseChecker::InstalledDigest(const std::wstring& name) const {
+    const auto it = m_installedDigests.find(name);
+    return it != m_installedDigests.end() ? it->second.data() : nullptr;
 }
 
 void DataBaseChecker::Release() { delete this; }
@@ -174,6 +183,13 @@ bool DataBaseChecker::VerifyDownloadedFile(const wchar_t* name) {
 void DataBaseChecker::SetDownloadDir(const wchar_t* dir) { m_downloadDir = dir != nullptr ? dir : L""; }
 
 bool DataBaseChecker::IsNeedUpdate(const FileEntry& entry, const std::wstring& folder) const {
+    unsigned char digest[kFileDigestBytes] = {};
+    bool hashed = false;
+    return CompareWithFile(entry, folder, digest, hashed);
+}
+
+bool DataBaseChecker::CompareWithFile(const FileEntry& entry, const std::wstring& folder, unsigned char* digest,
+                                      bool& hashed) const {
     const std::wstring path = folder + entry.name;
     DATABASE_LOG(INFO) << "IsNeedUpdate: " << WideToUtf8Log(path);
     // One attribute query: opening the file only to learn that it exists
@@ -182,8 +198,7 @@ bool DataBaseChecker::IsNeedUpdate(const FileEntry& entry, const std::wstring& f
         DATABASE_LOG(INFO) << "no exists ";
         return true;
     }
-    unsigned char digest[kFileDigestBytes] = {};
-    const bool hashed = CalFileSHA1(path, digest);
+    hashed = CalFileSHA1(path, digest);
     DATABASE_LOG(INFO) << "CalFileSHA1 ret: " << (hashed ? 1 : 0);
     if (std::memcmp(entry.sha1, digest, kFileDigestBytes) != 0) {
         DATABASE_LOG(INFO) << "file->sha1 = " << DigestHex(entry.sha1);

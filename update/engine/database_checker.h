@@ -1,6 +1,7 @@
 // The manifest checker: IVkUpdateAlgorithm over a ProgramConfig.zdb file.
 #pragma once
 
+#include <array>
 #include <map>
 #include <memory>
 #include <string>
@@ -52,7 +53,20 @@ public:
     // empty one) is compared as 20 zero bytes. `folder` ends with "\\".
     bool IsNeedUpdate(const FileEntry& entry, const std::wstring& folder) const;
 
+    // The digest that the last CheckFile of `name` computed of the installed
+    // file when it differed from the listed one; null when CheckFile found the
+    // file up to date or computed none (missing, empty or unreadable file).
+    const unsigned char* InstalledDigest(const std::wstring& name) const;
+
+    // The open connection (the manifest of the last OpenDatabase), or null.
+    const SqliteConnection* connection() const { return m_connection.get(); }
+
 private:
+    // IsNeedUpdate that also hands out the digest it computed; `hashed` tells
+    // whether one was.
+    bool CompareWithFile(const FileEntry& entry, const std::wstring& folder,
+                         unsigned char* digest, bool& hashed) const;
+
     // Reads every FileVersion row into m_fileList; false when a row is
     // malformed (m_fileList is then empty).
     bool ReadFileRows();
@@ -62,4 +76,5 @@ private:
     std::wstring m_installDir;
     std::map<std::wstring, FileEntry> m_fileTable;
     std::wstring m_downloadDir;
+    std::map<std::wstring, std::array<unsigned char, kFileDigestBytes>> m_installedDigests;
 };

@@ -257,7 +257,8 @@ bool SDKUpdater::RunUpdate(const wchar_t* databaseUrl, const wchar_t* iniPath) {
 
     std::vector<std::wstring> updateFiles;
     const bool verifiedAll = VerifyInstalledFiles(allFiles, oldFiles, updateFiles);
-    bool ok = updateFiles.empty() ? verifiedAll : DownloadUpdateFiles(urls, updateFiles);
+    const PatchPlan patches = PlanFilePatches(updateFiles);
+    bool ok = updateFiles.empty() ? verifiedAll : DownloadUpdateFiles(urls, updateFiles, patches);
 
     if (ok) {
         ReportPhase(FUS_COPYSTART);
@@ -366,7 +367,7 @@ bool SDKUpdater::VerifyInstalledFiles(const std::vector<std::wstring>& allFiles,
 }
 
 bool SDKUpdater::DownloadUpdateFiles(const std::vector<std::wstring>& urls,
-                                     const std::vector<std::wstring>& updateFiles) {
+                                     const std::vector<std::wstring>& updateFiles, const PatchPlan& patches) {
     std::wstring base = urls.empty() ? std::wstring() : urls.front();
     size_t downloaded = 0;
     bool ok = false;
@@ -378,6 +379,13 @@ bool SDKUpdater::DownloadUpdateFiles(const std::vector<std::wstring>& urls,
         record.index = static_cast<int32_t>(downloaded);
         NotifyStatus(record);
 
+        const auto patch = patches.find(name);
+        if (patch != patches.end() && PatchInstalledFile(base, name, patch->second, record)) {
+            ok = true;
+            ++downloaded;
+            NotifyStatus(record);
+            continue;
+        }
         ok = DownloadOneFile(base, urls, name, record);
         if (ok) {
             record.status = FUS_DOWNLOADSUCCESS;

@@ -21,6 +21,7 @@
 #include "engine/auto_updater.h"
 #include "engine/copy_journal.h"
 #include "engine/manifest_names.h"
+#include "engine/patch_plan.h"
 #include "engine/update_plugin.h"
 #include "engine/update_algorithm.h"
 
@@ -141,7 +142,19 @@ private:
     bool GetAllFiles(std::vector<std::wstring>& allFiles);
     bool VerifyInstalledFiles(const std::vector<std::wstring>& allFiles, ManifestNameSet& oldFiles,
                               std::vector<std::wstring>& updateFiles);
-    bool DownloadUpdateFiles(const std::vector<std::wstring>& urls, const std::vector<std::wstring>& updateFiles);
+    bool DownloadUpdateFiles(const std::vector<std::wstring>& urls, const std::vector<std::wstring>& updateFiles,
+                             const PatchPlan& patches);
+    // The patches of the new manifest's FilePatch table whose base is the
+    // installed version of a file of `updateFiles` (none when the engine
+    // uses a checker given through SetUpdateAlgorithm).
+    PatchPlan PlanFilePatches(const std::vector<std::wstring>& updateFiles);
+    // Fetches the patch of `name` from `base` (resumable, at most
+    // patch.patchSize bytes), applies it to the installed file into the
+    // download folder and checks the result like a downloaded file, reporting
+    // progress on `record`. False, with one WARNING naming the file and the
+    // reason, when any of that fails; the caller then takes the full archive.
+    bool PatchInstalledFile(const std::wstring& base, const std::wstring& name, const FilePatchRow& patch,
+                            FileUpdateStatus& record);
     bool DownloadOneFile(std::wstring& base, const std::vector<std::wstring>& urls, const std::wstring& name,
                          FileUpdateStatus& record);
     bool DownloadFile(const std::wstring& url, const std::wstring& targetDir, FileUpdateStatus& record);

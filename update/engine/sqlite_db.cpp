@@ -101,3 +101,12 @@ int SqliteRow::GetInt(int column) const {
     if (!InRange(column)) return 0;
     return sqlite3_column_int(m_query.statement(), column);
 }
+
+long long SqliteRow::GetInt64(int column) const {
+    if (!InRange(column)) return 0;
+    return sqlite3_column_int64(m_query.statement(), column);
+}
+
+bool SqliteRow::IsInteger(int column) const {
+    return InRange(column) && sqlite3_column_type(m_query.statement(), column) == SQLITE_INTEGER;
+}

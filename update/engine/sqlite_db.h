@@ -56,6 +56,10 @@ public:
     int GetBlob(int column, void* buffer, int maxBytes) const;
     // The value as a 32-bit integer (0 for NULL).
     int GetInt(int column) const;
+    // The value as a 64-bit integer (0 for NULL).
+    long long GetInt64(int column) const;
+    // True when the value is stored as an integer (not text, real, blob or NULL).
+    bool IsInteger(int column) const;
 
 private:
     bool InRange(int column) const;
