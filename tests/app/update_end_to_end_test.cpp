@@ -90,6 +90,17 @@ public:
         WriteBytes(sandbox.installDir + L"\\logs\\keep.log", "kept");
     }
 
+    // Version 6 and 7 of the delta fixture instead: bin/core.dll besides,
+    // and version 7 published with patches from 6.
+    void UseDeltaRelease() {
+        pipeline_testing::CopyTree(Fixture(L"delta/v1/install"), sandbox.installDir);
+        for (const std::wstring& name : pipeline_testing::ListTree(Fixture(L"delta/v2/server/a/b"))) {
+            std::wstring path = Fixture(L"delta/v2/server/a/b/" + name);
+            for (auto& c : path) c = (c == L'/') ? L'\\' : c;
+            served.Put("a/b/" + WideToUtf8String(name), ReadBytes(path));
+        }
+    }
+
     // Version 7's version.ini with every chore's keys; `extra` adds lines to [update].
     void WriteNewIni(const std::wstring& extra) const {
         WriteUtf8(sandbox.newIni,
@@ -279,8 +290,9 @@ std::vector<std::wstring> StagingFolders(const std::wstring& installDir) {
 
 // A hidden update stages version 7 and hands the client the copy command;
 // the copy mode that the client would start then puts it in place.
-void HiddenUpdateThenCopyMode(bool restart) {
+void HiddenUpdateThenCopyMode(bool restart, bool patched = false) {
     EndToEnd run;
+    if (patched) run.UseDeltaRelease();
     run.WriteNewIni(L"hide=1\r\nminHideVersion=6\r\n");
     ASSERT_TRUE(::WritePrivateProfileStringW(L"update", L"canHide", L"1", run.Installed(L"version.ini").c_str()));
     // Wine's profile cache tells a replaced file from the one it read by its
@@ -306,6 +318,10 @@ void HiddenUpdateThenCopyMode(bool restart) {
             << WideToUtf8String(name);
     }
     EXPECT_EQ(ReadBytes(staging + L"\\version.ini"), ReadBytes(run.sandbox.newIni));
+    if (patched) {
+        EXPECT_NE(hiddenLog.find("patched bin/core.dll"), std::string::npos);
+        EXPECT_TRUE(pipeline_testing::SameBytes(staging + L"\\bin\\core.dll", Fixture(L"delta/v2/source/bin/core.dll")));
+    }
     // The installation itself is untouched until the copy.
     EXPECT_TRUE(pipeline_testing::SameBytes(run.Installed(L"change_a.bin"), Fixture(L"v1/install/change_a.bin")));
     EXPECT_TRUE(FileExists(run.Installed(L"old.txt")));
@@ -336,6 +352,9 @@ void HiddenUpdateThenCopyMode(bool restart) {
 
     EXPECT_FALSE(DirExists(staging));
     run.ExpectVersion7();
+    if (patched) {
+        EXPECT_TRUE(pipeline_testing::SameBytes(run.Installed(L"bin\\core.dll"), Fixture(L"delta/v2/source/bin/core.dll")));
+    }
     run.ExpectFirewallCommands(true);
     // The launcher beside the installation, told Update's own working folder.
     ASSERT_TRUE(WaitFor([&] { return !ReadStartRecords(installedLauncher).empty(); }));
@@ -361,6 +380,8 @@ void HiddenUpdateThenCopyMode(bool restart) {
 TEST(UpdateEndToEnd, HiddenUpdateThenCopyModeWithoutRestart) { HiddenUpdateThenCopyMode(false); }
 
 TEST(UpdateEndToEnd, HiddenUpdateThenCopyModeWithRestart) { HiddenUpdateThenCopyMode(true); }
+
+TEST(UpdateEndToEnd, HiddenUpdateWithPatchesThenCopyMode) { HiddenUpdateThenCopyMode(true, true); }
 
 struct WindowSearch {
     DWORD pid;

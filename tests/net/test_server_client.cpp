@@ -36,6 +36,12 @@ bool ServedFolder::Put(const std::string& name, const std::string& bytes) {
     return testing_support::WriteBytes(m_dir + L"\\" + Utf8ToWide(name), bytes);
 }
 
+bool ServedFolder::Remove(const std::string& name) {
+    std::wstring path = m_dir + L"\\" + Utf8ToWide(name);
+    for (wchar_t& c : path) c = c == L'/' ? L'\\' : c;
+    return ::DeleteFileW(path.c_str()) != FALSE;
+}
+
 std::wstring ServedFolder::Url(const std::string& name) const {
     return Utf8ToWide("http://localhost/" + m_nonce + "/" + name);
 }

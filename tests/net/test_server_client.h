@@ -31,6 +31,8 @@ public:
 
     // Writes `bytes` as file `name` of this folder; false on failure.
     bool Put(const std::string& name, const std::string& bytes);
+    // Deletes file `name` of this folder (later requests get 404); false on failure.
+    bool Remove(const std::string& name);
     // "http://localhost/<nonce>/<name>". The downloader takes the port from
     // its `secure` flag, not from the URL.
     std::wstring Url(const std::string& name) const;

@@ -20,11 +20,19 @@ OUT_DIR afterwards:
     interrupted/v1/install/ and interrupted/v2/server/a/b/7/   a pair of
                             versions whose copy phase takes long enough to be
                             cut off (a large file between small ones)
+    delta/v1/install/, delta/v2/source/, delta/v2/server/a/b/7/,
+    delta/v2/manifest/      version 6 and 7 with a library bin/core.dll that
+                            changes a little; 7 published with patches from 6
+    delta/bad/ProgramConfig.zdb.zip and delta/bad/core.dll.zst   version 7's
+                            manifest whose core.dll patch (listed with its
+                            true size) rebuilds a file of the right size but
+                            the wrong bytes
 """
 
 import os
 import random
 import shutil
+import sqlite3
 import subprocess
 import sys
 import zipfile
@@ -89,9 +97,53 @@ def write_tree(root, files):
             f.write(data)
 
 
-def publish(tool, source, version, base_url, out):
-    subprocess.run([sys.executable, tool, source, str(version), base_url, out],
+def publish(tool, source, version, base_url, out, *options):
+    subprocess.run([sys.executable, tool, source, str(version), base_url, out, *options],
                    check=True, stdout=subprocess.DEVNULL)
+
+
+def publish_delta(tool, out, rng, v2_common, archives, digests, manifest):
+    """Version 6 and 7 of the main pair plus bin/core.dll, which changes a
+    little: 6 installed, 7 published with patches from 6."""
+    core = rng.randbytes(400000)
+    changed = core[:150000] + rng.randbytes(20000) + core[150000:390000]
+    v1 = dict(V1_FILES, **{"bin/core.dll": core})
+    v2 = dict(v2_common, **{"bin/core.dll": changed})
+    install = os.path.join(out, "delta", "v1", "install")
+    write_tree(install, v1)
+    v1_server = os.path.join(out, "delta", "v1", "server")
+    publish(tool, install, 6, "http://localhost/a/b/", v1_server)
+    unpack_manifest(os.path.join(v1_server, "6", "ProgramConfig.zdb.zip"), install)
+    shutil.copy(os.path.join(v1_server, "6", "version.ini"), install)
+    source = os.path.join(out, "delta", "v2", "source")
+    write_tree(source, v2)
+    server = os.path.join(out, "delta", "v2", "server", "a", "b")
+    publish(tool, source, 7, "http://localhost/a/b/", server, "--patch-from", install)
+    unpack_manifest(os.path.join(server, "7", "ProgramConfig.zdb.zip"), os.path.join(out, "delta", "v2", "manifest"))
+
+    # A patch from version 6's core.dll to a file of version 7's size with
+    # one byte changed, listed in an otherwise true manifest.
+    bad = os.path.join(out, "delta", "bad")
+    os.makedirs(bad)
+    wrong = bytearray(v2["bin/core.dll"])
+    wrong[1000] ^= 0xFF
+    with open(os.path.join(bad, "core.dll"), "wb") as f:
+        f.write(wrong)
+    patch = os.path.join(bad, "core.dll.zst")
+    subprocess.run(["zstd", "-q", "-19", "--patch-from=" + os.path.join(install, "bin", "core.dll"),
+                    os.path.join(bad, "core.dll"), "-o", patch], check=True, stderr=subprocess.DEVNULL)
+    os.remove(os.path.join(bad, "core.dll"))
+    rows = manifest.read_file_rows(os.path.join(out, "delta", "v2", "manifest", manifest.MANIFEST_NAME))
+    archive_size = os.path.getsize(os.path.join(server, "7", "bin", "core.dll.zip"))
+    connection = sqlite3.connect(os.path.join(out, "delta", "v2", "manifest", manifest.MANIFEST_NAME))
+    patch_rows = [row for row in connection.execute("SELECT * FROM FilePatch") if row[0] != "bin/core.dll"]
+    connection.close()
+    patch_rows.append(("bin/core.dll", digests.bytes_digest(v1["bin/core.dll"]), os.path.getsize(patch),
+                       len(wrong), archive_size))
+    database = os.path.join(bad, manifest.MANIFEST_NAME)
+    manifest.write_manifest(database, rows, ["http://localhost/a/b/"], 7, patch_rows)
+    archives.write_file_archive(database, database + ".zip")
+    os.remove(database)
 
 
 def unpack_manifest(archive, folder):
@@ -164,6 +216,8 @@ def main(tool, out):
     publish(tool, cut_source, 7, "http://localhost/a/b/", cut_server)
     unpack_manifest(os.path.join(cut_server, "7", "ProgramConfig.zdb.zip"),
                     os.path.join(out, "interrupted", "v2", "manifest"))
+
+    publish_delta(tool, out, rng, files, archives, digests, manifest)
 
     open(os.path.join(out, "stamp"), "w").close()
 
