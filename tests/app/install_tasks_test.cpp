@@ -13,6 +13,7 @@
 #include "app/program_start.h"
 #include "app/update_dlg.h"
 #include "support/log_capture.h"
+#include "support/manifest_writer.h"
 #include "support/test_support.h"
 #include "velisk/handles.h"
 
@@ -27,9 +28,10 @@ TEST(UselessFiles, DeletesListedFilesButNeverFolders) {
     ASSERT_TRUE(WriteBytes(dir / L"a.dll", "a"));
     ASSERT_TRUE(WriteBytes(dir / L"sub/b.dat", "b"));
     ASSERT_TRUE(WriteBytes(dir / L"keep.txt", "k"));
+    WriteManifestListing(dir / L"ProgramConfig.zdb", {"keep.txt"});
     CUpdateDlg dlg;
     LogCapture log;
-    dlg.DeleteUselessFiles(dir.path(), L"[\"a.dll\", \"sub/b.dat\", \"sub\", \"missing.bin\"]");
+    dlg.DeleteUselessFiles(dir.path(), L"[\"a.dll\", \"sub/b.dat\", \"sub\", \"missing.bin\"]", L"");
     EXPECT_FALSE(FileExists(dir / L"a.dll"));
     EXPECT_FALSE(FileExists(dir / L"sub/b.dat"));
     EXPECT_TRUE(DirExists(dir / L"sub"));
@@ -47,9 +49,10 @@ TEST(UselessFiles, NamesOutsideTheInstallationAreRefused) {
     for (wchar_t c : outside) outsideJson += (c == L'\\') ? std::wstring(L"\\\\") : std::wstring(1, c);
     const std::wstring json = L"[\"../outside.txt\", \"..\\\\outside.txt\", \"sub/../../outside.txt\", \"" +
                               outsideJson + L"\", \"/outside.txt\", \"inside.txt\"]";
+    WriteManifestListing(dir / L"install/ProgramConfig.zdb", {"other.txt"});
     CUpdateDlg dlg;
     LogCapture log;
-    dlg.DeleteUselessFiles(dir / L"install", json);
+    dlg.DeleteUselessFiles(dir / L"install", json, L"");
     EXPECT_TRUE(FileExists(outside));
     EXPECT_FALSE(FileExists(dir / L"install/inside.txt"));
     EXPECT_EQ(log.Count("delete useless file refused: ", google::GLOG_WARNING), 5);
@@ -59,6 +62,7 @@ TEST(UselessFiles, NamesOutsideTheInstallationAreRefused) {
 TEST(UselessFiles, MalformedOrShortListsDeleteNothingAndALockedFileDoesNotStopTheRest) {
     ScratchDir dir(L"useless");
     ASSERT_TRUE(WriteBytes(dir / L"a.dll", "a"));
+    WriteManifestListing(dir / L"ProgramConfig.zdb", {"other.txt"});
     CUpdateDlg dlg;
     struct Case {
         const char* name;
@@ -74,7 +78,7 @@ TEST(UselessFiles, MalformedOrShortListsDeleteNothingAndALockedFileDoesNotStopTh
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         LogCapture log;
-        dlg.DeleteUselessFiles(dir.path(), c.json);
+        dlg.DeleteUselessFiles(dir.path(), c.json, L"");
         EXPECT_EQ(log.Count("read_json fail: ", google::GLOG_ERROR), c.errors);
         EXPECT_TRUE(FileExists(dir / L"a.dll"));
     }
@@ -84,10 +88,55 @@ TEST(UselessFiles, MalformedOrShortListsDeleteNothingAndALockedFileDoesNotStopTh
                                                 OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(held);
     LogCapture log;
-    dlg.DeleteUselessFiles(dir.path() + L"\\", L"[\"locked.dll\", \"a.dll\"]");
+    dlg.DeleteUselessFiles(dir.path() + L"\\", L"[\"locked.dll\", \"a.dll\"]", L"");
     EXPECT_EQ(log.Count("delete useless fail: ", google::GLOG_ERROR), 1);
     EXPECT_TRUE(FileExists(dir / L"locked.dll"));
     EXPECT_FALSE(FileExists(dir / L"a.dll"));
+}
+
+// What the new version still needs and what starts the next update stays,
+// however the name is spelt; without a readable manifest nothing is deleted.
+TEST(UselessFiles, FilesOfTheVersionTheClientAndTheUpdaterAreKept) {
+    ScratchDir dir(L"useless keep");
+    const std::vector<std::wstring> kept = {L"VeliskLive.exe", L"zuZavozeVororiz.exe", L"ProgramConfig.zdb",
+                                            L"version.ini", L"version.ini.sig", L"bin/keep.dll"};
+    WriteManifestListing(dir / L"ProgramConfig.zdb", {"bin/keep.dll"});
+    for (const auto& name : kept) {
+        if (name != L"ProgramConfig.zdb") ASSERT_TRUE(WriteBytes(dir / name, "k"));
+    }
+    ASSERT_TRUE(WriteBytes(dir / L"old.dll", "o"));
+    struct Row {
+        const char* name;
+        std::wstring json;
+        const char* reason;
+    };
+    const Row rows[] = {
+        {"the client", L"VeliskLive.exe", "the client"},
+        {"the client in other case and a trailing dot", L"VELISKLIVE.EXE.", "the client"},
+        {"the launcher", L"zuZavozeVororiz.exe", "the launcher"},
+        {"the manifest", L"ProgramConfig.zdb", "the manifest"},
+        {"version.ini", L"version.ini", "version.ini"},
+        {"its signature", L"version.ini.sig", "version.ini"},
+        {"a file the new version lists", L"bin/keep.dll", "listed by the manifest"},
+        {"the same with backslashes", L"bin\\\\KEEP.dll", "listed by the manifest"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        CUpdateDlg dlg;
+        LogCapture log;
+        dlg.DeleteUselessFiles(dir.path(), L"[\"" + row.json + L"\", \"old.dll\"]", L"VeliskLive.exe");
+        EXPECT_EQ(log.Count(std::string("delete useless file refused, ") + row.reason, google::GLOG_WARNING), 1);
+        EXPECT_FALSE(FileExists(dir / L"old.dll"));
+        ASSERT_TRUE(WriteBytes(dir / L"old.dll", "o"));
+    }
+    for (const auto& name : kept) EXPECT_TRUE(FileExists(dir / name)) << WideToUtf8String(name);
+
+    ASSERT_TRUE(::DeleteFileW((dir / L"ProgramConfig.zdb").c_str()));
+    CUpdateDlg dlg;
+    LogCapture log;
+    dlg.DeleteUselessFiles(dir.path(), L"[\"old.dll\"]", L"VeliskLive.exe");
+    EXPECT_TRUE(FileExists(dir / L"old.dll"));
+    EXPECT_EQ(log.Count("useless files not deleted: ", google::GLOG_WARNING), 1);
 }
 
 TEST(NewVersionIni, IsCopiedIntoTheInstallationOrItsStagingFolder) {

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -58,6 +59,7 @@ TEST(RelatedProcesses, ListedProcessesEndByExactNameAndNoHelperIsNeeded) {
     ASSERT_TRUE(procA.running() && procB.running() && procUpper.running());
 
     CUpdateDlg dlg;
+    dlg.m_installDir = dir.path() + L"\\";
     // relc_ in lower case does not match the running RELC_ (exact match).
     std::wstring lowerC = upper;
     for (auto& ch : lowerC) ch = static_cast<wchar_t>(towlower(ch));
@@ -78,6 +80,7 @@ TEST(RelatedProcesses, ShortOrMalformedListsEndNothingOrTheDefaults) {
     ASSERT_TRUE(service.running());
 
     CUpdateDlg dlg;
+    dlg.m_installDir = dir.path() + L"\\";
     for (const wchar_t* shortList : {L"", L"["}) {
         dlg.m_relatedExes = shortList;
         LogCapture log;
@@ -105,7 +108,7 @@ TEST(ClientProcess, ChildrenEndFirstThenTheClientWhateverTheNameCase) {
     ASSERT_TRUE(child);
 
     std::wstring upperName = Unique(L"CLIENTMAIN_");
-    CloseClientProcess(upperName);
+    CloseClientProcess(upperName, {dir.path()});
     EXPECT_EQ(::WaitForSingleObject(child.get(), 2000), WAIT_OBJECT_0);
     DWORD childCode = 0;
     ::GetExitCodeProcess(child.get(), &childCode);
@@ -118,11 +121,46 @@ TEST(ClientProcess, ClientWithoutWindowIsTerminated) {
     ScratchDir dir(L"client");
     ClientStandIn client(dir / Unique(L"Windowless_"), L"--no-window");
     ASSERT_TRUE(client.running());
-    CloseClientProcess(Unique(L"Windowless_"));
+    CloseClientProcess(Unique(L"Windowless_"), {dir.path()});
     EXPECT_TRUE(client.Wait(2000));
     EXPECT_EQ(client.exitCode(), 0xFFFFFFFFu);
     // A client that is not running is left alone.
-    CloseClientProcess(Unique(L"NotRunning_"));
+    CloseClientProcess(Unique(L"NotRunning_"), {dir.path()});
+}
+
+// A name in a version.ini ends only the installation's own programs: a
+// program of that name anywhere else (a victim.exe, explorer.exe) runs on.
+// The folder may be spelt with "/", a trailing separator or other case.
+TEST(ProcessConfinement, OnlyProgramsInsideTheInstallationAreEnded) {
+    ScratchDir install(L"安装 目录"), elsewhere(L"victim");
+    const std::wstring name = Unique(L"victim_"), client = Unique(L"Client_");
+    std::wstring folder = install.path() + L"\\";
+    for (auto& c : folder) c = (c == L'\\') ? L'/' : static_cast<wchar_t>(towupper(c));
+    // The client row runs only the program outside: the inside one would be
+    // found first and closed, and the outside one never looked at.
+    struct Row {
+        const char* name;
+        bool client;  // CloseClientProcess instead of KillProcessesByName
+    };
+    for (const Row row : {Row{"related list", false}, Row{"client", true}}) {
+        SCOPED_TRACE(row.name);
+        const std::wstring exe = row.client ? client : name;
+        ClientStandIn outside(elsewhere / exe, L"--no-window");
+        std::unique_ptr<ClientStandIn> inside;
+        if (!row.client) inside = std::make_unique<ClientStandIn>(install / exe, L"--no-window");
+        ASSERT_TRUE(outside.running() && (!inside || inside->running()));
+        LogCapture log;
+        if (row.client) {
+            CloseClientProcess(exe, {folder});
+        } else {
+            KillProcessesByName({exe}, {folder});
+        }
+        if (inside) EXPECT_TRUE(inside->Wait(3000));
+        EXPECT_TRUE(outside.running());
+        EXPECT_EQ(log.Count("process left alone, not inside the installation: " + WideToUtf8String(exe),
+                            google::GLOG_WARNING), 1);
+        EXPECT_EQ(log.Count("cmd = "), 0);  // the elevated helper is never handed it
+    }
 }
 
 TEST(Haltrix, EndsTheProcessesGivenInItsIdList) {
@@ -167,7 +205,7 @@ TEST(Haltrix, ProcessesThatCannotBeEndedAreHandedToTheHelperBesideTheUpdaterOnce
     LogCapture log;
     {
         CurrentFolder inHelperDir(helperDir.path());
-        KillProcessesByName({guardedA, plain, guardedB});
+        KillProcessesByName({guardedA, plain, guardedB}, {dir.path()});
     }
     EXPECT_TRUE(c.Wait(2000));
     // Guarded processes deny the helper too.

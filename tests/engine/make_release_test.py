@@ -166,9 +166,30 @@ class SignedReleaseTest(unittest.TestCase):
         changed[100] ^= 1
         self.assertFalse(self.openssl_verifies(bytes(changed), signature))
 
+    def test_version_ini_is_signed_beside_itself(self):
+        result = run_tool(self.src, "4", "http://h/", self.out, "--sign-key", self.private)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        ini = os.path.join(self.out, "4", "version.ini")
+        self.assertIn("wrote %s.sig (signed)" % ini, result.stdout)
+        with open(ini, "rb") as f:
+            data = f.read()
+        with open(ini + ".sig", "rb") as f:
+            signature = f.read()
+        self.assertEqual(len(signature), 64)
+        self.assertTrue(self.openssl_verifies(data, signature))
+        self.assertFalse(self.openssl_verifies(data.replace(b"version=4", b"version=9"), signature))
+
     def test_unsigned_release_keeps_the_single_entry(self):
         self.assertEqual(run_tool(self.src, "4", "http://h/", self.out).returncode, 0)
         self.assertEqual(list(self.manifest_entries("4")), ["ProgramConfig.zdb"])
+        self.assertFalse(os.path.exists(os.path.join(self.out, "4", "version.ini.sig")))
+
+    def test_set_takes_only_keys_the_updater_reads(self):
+        for setting, accepted in (("update.hide=1", True), ("regKey.protocol=URL:Velisk", True),
+                                  ("update.Hide=1", False), ("update.colour=red", False),
+                                  ("updateInfo.line=x", False), ("other.version=3", False)):
+            result = run_tool(self.src, "4", "http://h/", self.out, "--force", "--set", setting)
+            self.assertEqual(result.returncode == 0, accepted, (setting, result.stderr))
 
     def test_keys_that_are_not_p256_private_keys_are_refused_before_anything_is_written(self):
         p384 = os.path.join(self.dir, "p384.pem")

@@ -8,6 +8,7 @@
 
 #include "engine/database_checker.h"
 #include "engine_test_util.h"
+#include "support/manifest_writer.h"
 #include "support/test_support.h"
 
 namespace {
@@ -15,21 +16,7 @@ namespace {
 using namespace testing_support;
 
 const std::string kZeroDigestHex(40, '0');
-const std::string kStandardTables =
-    "CREATE TABLE FileVersion (SectionName TEXT, SHA1 BLOB);"
-    "CREATE TABLE ConfigServer (SectionName TEXT);"
-    "CREATE TABLE ProgramVersion (SectionName TEXT, Version INTEGER);";
-
-// Writes a manifest database at `path` by running `sql`.
-void WriteManifest(const std::wstring& path, const std::string& sql) {
-    sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open16(path.c_str(), &db), SQLITE_OK);
-    char* error = nullptr;
-    const int result = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error);
-    EXPECT_EQ(result, SQLITE_OK) << (error != nullptr ? error : "");
-    sqlite3_free(error);
-    sqlite3_close(db);
-}
+const std::string& kStandardTables = kManifestTables;
 
 std::string FileRow(const std::string& name, const std::string& digestHex) {
     return "INSERT INTO FileVersion VALUES ('" + name + "', X'" + digestHex + "');";

@@ -11,6 +11,8 @@ OUT_DIR afterwards:
     attack/new.txt.zip     an attacker's new.txt, listed by manifests/attack.zip
     archives/<case>.zip    archives of bin/x.dll (and change_a.bin) with a
                            second entry or another name
+    keys/<key>.eccprivate  each test key as a CNG private key blob, for test
+                           programs that sign (a new version.ini, say)
 The test keys: KEY_DIR/{first,second}.private.pem are built into the test
 programs, KEY_DIR/outsider.private.pem is not.
 """
@@ -54,6 +56,23 @@ def read_rows(path):
     rows = connection.execute("SELECT SectionName, SHA1 FROM FileVersion").fetchall()
     connection.close()
     return [(name, bytes(digest)) for name, digest in rows]
+
+
+def write_private_blob(signing, pem, path):
+    """The key of `pem` as CNG's BCRYPT_ECCPRIVATE_BLOB (magic "ECS2", 32,
+    then X, Y and d), so that test programs sign with CNG as the release
+    tool signs with openssl."""
+    der = signing._openssl(["ec", "-in", pem, "-outform", "DER"])  # SEC1 ECPrivateKey
+    _, start, end = signing._der_item(der, 0)
+    parts = signing._der_children(der, start, end)
+    secret = der[parts[1][1]:parts[1][2]].rjust(32, b"\0")
+    tagged = [p for p in parts if p[0] == 0xA1][0]
+    _, bits_start, bits_end = signing._der_item(der, tagged[1])
+    point = der[bits_start:bits_end][2:]  # unused-bits byte and 0x04
+    assert len(secret) == 32 and len(point) == 64, pem
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "wb") as f:
+        f.write(b"ECS2" + (32).to_bytes(4, "little") + point + secret)
 
 
 def main(tool, pipeline, keys, out):
@@ -127,6 +146,9 @@ def main(tool, pipeline, keys, out):
     archives["change_a_with_manifest"] = [("change_a.bin", change_a), (MANIFEST, b"planted manifest")]
     for case, entries in archives.items():
         zip_entries(os.path.join(out, "archives", case + ".zip"), entries)
+    for key in ("first", "second", "outsider"):
+        write_private_blob(signing, os.path.join(keys, key + ".private.pem"),
+                           os.path.join(out, "keys", key + ".eccprivate"))
     open(os.path.join(out, "stamp"), "w").close()
 
 

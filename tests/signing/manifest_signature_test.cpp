@@ -93,13 +93,15 @@ TEST(ManifestAuthentication, SignatureAndVersionDecide) {
         const wchar_t* signedCase;
         const char* installedIni;  // null: no installed version.ini
         bool accepted;
+        int iniVersion = 7;  // [update] version of the new version.ini
     };
     const std::vector<Case> cases = {
         {"signed, newer than installed", L"first", "[update]\r\nversion=6\r\n", true},
         {"signed, same version as installed", L"first", "[update]\r\nversion=7\r\n", true},
         {"signed, no installed version.ini", L"first", nullptr, true},
         {"signed by the second key", L"second", "[update]\r\nversion=6\r\n", true},
-        {"signed, older than installed", L"older", "[update]\r\nversion=6\r\n", false},
+        {"signed, older than installed", L"older", "[update]\r\nversion=6\r\n", false, 5},
+        {"signed, the new version.ini names another release", L"first", "[update]\r\nversion=6\r\n", false, 8},
         {"signed, installed is newer than this release", L"first", "[update]\r\nversion=8\r\n", false},
         {"signed, no ProgramVer row", L"no_version", "[update]\r\nversion=6\r\n", false},
         {"signed, no ProgramVer row, nothing installed", L"no_version", nullptr, false},
@@ -117,7 +119,8 @@ TEST(ManifestAuthentication, SignatureAndVersionDecide) {
             ASSERT_TRUE(WriteBytes(dir / L"version.ini", c.installedIni));
         }
         const std::string before = ReadBytes(dir / L"ProgramConfig.zdb");
-        EXPECT_EQ(AuthenticateManifest(dir / L"ProgramConfig.zdb", dir / L"version.ini", TrustedManifestKeys()),
+        EXPECT_EQ(AuthenticateManifest(dir / L"ProgramConfig.zdb", dir / L"version.ini", c.iniVersion,
+                                       TrustedManifestKeys()),
                   c.accepted)
             << c.name;
         EXPECT_EQ(ReadBytes(dir / L"ProgramConfig.zdb"), before) << c.name << ": the check changed the manifest";
@@ -126,7 +129,7 @@ TEST(ManifestAuthentication, SignatureAndVersionDecide) {
 
 TEST(ManifestAuthentication, AMissingManifestIsRefused) {
     ScratchDir dir(L"mauth");
-    EXPECT_FALSE(AuthenticateManifest(dir / L"ProgramConfig.zdb", dir / L"version.ini", TrustedManifestKeys()));
+    EXPECT_FALSE(AuthenticateManifest(dir / L"ProgramConfig.zdb", dir / L"version.ini", 7, TrustedManifestKeys()));
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 #include "signing/signing_fixture.h"
 #include "support/test_support.h"
 #include "support/update_sandbox.h"
+#include "velisk/handles.h"
 
 namespace {
 
@@ -23,6 +24,7 @@ using namespace testing_support;
 using pipeline_testing::Fixture;
 using pipeline_testing::ListTree;
 using signing_testing::SigningFixture;
+using testing_support::ClientStandIn;
 
 const std::map<std::wstring, std::wstring> kLocalStatistics = {{L"VELISK_REPORT_BASE_URL", L"http://127.0.0.1:9"}};
 
@@ -60,8 +62,27 @@ public:
             served.Put("a/b/" + WideToUtf8String(name), ReadBytes(path));
         }
         served.Put("a/b/7/ProgramConfig.zdb.zip", ReadBytes(SigningFixture(L"manifests/" + signedCase + L".zip")));
-        WriteUtf8(sandbox.newIni, L"[update]\r\nversion=7\r\nurl=" + served.Url("a/b/") +
-                                      L"\r\nversionName=V7\r\ntarget=VeliskLive.exe\r\n");
+        WriteNewIni(7, L"first");
+        velisk::UniqueRegKey classes;  // every Windows user has it; a new Wine prefix may not
+        ::RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Classes", 0, nullptr, 0, KEY_READ, nullptr,
+                          classes.receive(), nullptr);
+    }
+    ~SignedRun() { ::RegDeleteTreeW(HKEY_CURRENT_USER, (L"Software\\Classes\\" + scheme).c_str()); }
+
+    // The new version.ini claiming `version`, with a related program and a
+    // URL scheme, signed by `key` (none when empty).
+    void WriteNewIni(int version, const std::wstring& key) {
+        WriteUtf8(sandbox.newIni, L"[update]\r\nversion=" + std::to_wstring(version) + L"\r\nurl=" +
+                                      served.Url("a/b/") + L"\r\nversionName=V7\r\ntarget=VeliskLive.exe\r\n" +
+                                      L"related=[\"" + relatedName + L"\"]\r\n[regKey]\r\nappCode=" + scheme +
+                                      L"\r\nprotocol=URL:Velisk\r\ntarget=VeliskLive.exe\r\n");
+        ::DeleteFileW((sandbox.newIni + L".sig").c_str());
+        if (!key.empty()) ASSERT_TRUE(signing_testing::SignFile(sandbox.newIni, key));
+    }
+    bool SchemeRegistered() const {
+        velisk::UniqueRegKey key;
+        return ::RegOpenKeyExW(HKEY_CURRENT_USER, (L"Software\\Classes\\" + scheme).c_str(), 0, KEY_READ,
+                               key.receive()) == ERROR_SUCCESS;
     }
     bool Run() {
         return sandbox.Run(sandbox.UpdateModeArguments(served.Url("a/b/7/ProgramConfig.zdb.zip"), 0),
@@ -82,6 +103,8 @@ public:
 
     update_sandbox::UpdateSandbox sandbox;
     net_testing::ServedFolder served;
+    const std::wstring scheme = L"velisksig" + std::to_wstring(::GetCurrentProcessId());
+    const std::wstring relatedName = L"related" + std::to_wstring(::GetCurrentProcessId()) + L".exe";
 };
 
 TEST(SignedEndToEnd, SignedReleaseIsInstalledAndTheLogSaysTheSignatureWasChecked) {
@@ -105,6 +128,67 @@ TEST(SignedEndToEnd, SignedReleaseIsInstalledAndTheLogSaysTheSignatureWasChecked
             << WideToUtf8String(name);
     }
     run.ExpectClientRestarted();
+    EXPECT_TRUE(run.SchemeRegistered());
+    EXPECT_EQ(ReadBytes(run.sandbox.installDir + L"\\version.ini.sig"), ReadBytes(run.sandbox.newIni + L".sig"));
+}
+
+// A new version.ini without a good signature stops the run before any of its
+// values is used: no program ended, no registry key, not even the manifest
+// requested; the installed client is restarted as after any failed run.
+TEST(SignedEndToEnd, VersionIniWithoutAGoodSignatureIsRefusedBeforeAnythingHappens) {
+    struct Row {
+        const char* name;
+        void (*spoil)(SignedRun&);
+        const char* reason;
+    };
+    const Row rows[] = {
+        {"one changed byte", [](SignedRun& r) {
+             std::string text = ReadBytes(r.sandbox.newIni);
+             text[text.find("V7") + 1] = '8';
+             WriteBytes(r.sandbox.newIni, text);
+         }, "bad signature or unknown key"},
+        {"no signature", [](SignedRun& r) { ::DeleteFileW((r.sandbox.newIni + L".sig").c_str()); }, "missing signature"},
+        {"key not built in", [](SignedRun& r) { r.WriteNewIni(7, L"outsider"); }, "bad signature or unknown key"},
+        {"truncated signature", [](SignedRun& r) {
+             WriteBytes(r.sandbox.newIni + L".sig", ReadBytes(r.sandbox.newIni + L".sig").substr(0, 63));
+         }, "malformed signature (not 64 bytes)"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        SignedRun run(L"first");
+        row.spoil(run);
+        ClientStandIn related(run.sandbox.installDir + L"\\" + run.relatedName, L"--no-window");
+        ASSERT_TRUE(related.running());
+        const auto before = InstalledFiles(run.sandbox.installDir);
+        ASSERT_TRUE(run.Run()) << run.sandbox.problem();
+        EXPECT_NE(run.sandbox.Log("error").find(std::string("version.ini refused: ") + row.reason), std::string::npos)
+            << run.sandbox.Log("error");
+        EXPECT_TRUE(run.served.Requests().empty());
+        EXPECT_TRUE(related.running());
+        EXPECT_FALSE(run.SchemeRegistered());
+        EXPECT_EQ(InstalledFiles(run.sandbox.installDir), before);
+        run.ExpectClientRestarted();
+    }
+}
+
+// A genuine version.ini of another release (here one that claims a higher
+// version to pin every later update) cannot be paired with this manifest,
+// and the next genuine release still installs.
+TEST(SignedEndToEnd, VersionIniOfAnotherReleaseIsRefusedAndTheNextGenuineReleaseInstalls) {
+    SignedRun run(L"first");
+    run.WriteNewIni(99999, L"first");
+    const auto before = InstalledFiles(run.sandbox.installDir);
+    ASSERT_TRUE(run.Run()) << run.sandbox.problem();
+    EXPECT_NE(run.sandbox.Log("error").find("manifest refused: version differs from version.ini"), std::string::npos);
+    EXPECT_TRUE(run.FileRequests().empty());
+    EXPECT_EQ(InstalledFiles(run.sandbox.installDir), before);
+
+    run.WriteNewIni(7, L"first");
+    ASSERT_TRUE(run.Run()) << run.sandbox.problem();
+    EXPECT_NE(run.sandbox.Log("info").find("Auto update success"), std::string::npos);
+    EXPECT_TRUE(pipeline_testing::SameBytes(run.sandbox.installDir + L"\\new.txt",
+                                            pipeline_testing::UpdateRun::Version7(L"new.txt")));
+    EXPECT_EQ(ReadBytes(run.sandbox.installDir + L"\\version.ini"), ReadBytes(run.sandbox.newIni));
 }
 
 TEST(SignedEndToEnd, TamperedManifestIsRefusedAndTheInstallationStaysAsItWas) {

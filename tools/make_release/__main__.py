@@ -18,7 +18,8 @@ every manifest that is not signed by one of its keys):
     python3 tools/make_release SOURCE VERSION BASE_URL OUT --sign-key PREFIX.private.pem
         signs ProgramConfig.zdb with ECDSA P-256 over SHA-256 (openssl) and
         adds the 64-byte r||s signature as ProgramConfig.zdb.sig to the
-        manifest archive
+        manifest archive; signs version.ini the same way into
+        <VERSION>/version.ini.sig, which the client downloads beside it
 
 Delta updates (patches; needs the zstd command, Debian package zstd):
 
@@ -44,6 +45,7 @@ import sys
 sys.dont_write_bytecode = True  # leave no caches in the folder the tool is run from
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
+from ini_keys import check_setting  # noqa: E402
 from release import ReleaseError, make_release  # noqa: E402
 from patches import PatchError  # noqa: E402
 from signing import SigningError, make_key_pair  # noqa: E402
@@ -57,6 +59,9 @@ def _setting(text):
         raise argparse.ArgumentTypeError("expected SECTION.KEY=VALUE, got %r" % text)
     if not section or not key:
         raise argparse.ArgumentTypeError("expected SECTION.KEY=VALUE, got %r" % text)
+    refused = check_setting(section, key)
+    if refused:
+        raise argparse.ArgumentTypeError(refused)
     return section, key, value
 
 
@@ -69,14 +74,15 @@ def main(argv=None):
     parser.add_argument("base_url", nargs="?", help="download base, the [update] url (ends with '/')")
     parser.add_argument("out", nargs="?", help="folder published at the download base")
     parser.add_argument("--sign-key", metavar="PRIVATE.pem",
-                        help="sign the manifest with this ECDSA P-256 private key (PEM, openssl)")
+                        help="sign the manifest and version.ini with this ECDSA P-256 private key (PEM, openssl)")
     parser.add_argument("--make-key-pair", metavar="PREFIX",
                         help="only write a new key pair PREFIX.private.pem and PREFIX.public.pem")
     parser.add_argument("--version-name", help="[update] versionName (default v<VERSION>)")
     parser.add_argument("--ini", help="version.ini template (default SOURCE/version.ini if present)")
     parser.add_argument("--notes", help="UTF-8 file with the release notes ([updateInfo])")
     parser.add_argument("--set", dest="settings", action="append", type=_setting, default=[],
-                        metavar="SECTION.KEY=VALUE", help="set a version.ini key (repeatable)")
+                        metavar="SECTION.KEY=VALUE",
+                        help="set a version.ini key that the updater reads (repeatable; see ini_keys.py)")
     parser.add_argument("--server", dest="servers", action="append", default=[],
                         help="ConfigServer row of the manifest (repeatable; default BASE_URL)")
     parser.add_argument("--exclude", dest="excludes", action="append", default=[],

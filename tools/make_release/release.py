@@ -6,6 +6,7 @@ Layout under the output folder, which is published at the download base URL:
                                       under its bare name
     <version>/ProgramConfig.zdb.zip   the manifest archive
     <version>/version.ini             the release's version.ini
+    <version>/version.ini.sig         its signature (signed releases only)
     <version>/<name>.<hex>.zst        with patch bases: a zstd patch from the
                                       earlier version of <name> whose digest is
                                       <hex> (see patches.py)
@@ -173,6 +174,10 @@ def make_release(source, version, base_url, out, *, version_name=None, ini_templ
     with open(ini_path, "w", encoding="utf-8", newline="") as f:
         f.write(text)
     log("wrote %s" % ini_path)
+    if sign_key:
+        # The client downloads version.ini.sig beside version.ini; an updater
+        # with keys reads nothing of a version.ini without a good signature.
+        log("wrote %s (signed)" % signing.sign_file(ini_path, sign_key))
 
     for warning in warnings:
         log("warning: %s" % warning)

@@ -7,8 +7,9 @@
 //   --spawn PATH     start PATH as a child process first
 //   --exit           end right after the start (and the child's), leaving
 //                    the child running
-//   --guarded        give its own process an empty access list, so that no
-//                    other process can open it to end it (the owner can still
+//   --guarded        give its own process an access list that lets others only
+//                    query and wait for it, so that no other process can open
+//                    it to end it (the owner can still
 //                    rewrite the list; a handle from CreateProcess keeps its
 //                    rights); set before the start is recorded
 #include <windows.h>
@@ -51,14 +52,22 @@ static void StartChild(const wchar_t* path) {
     }
 }
 
-// An empty, protected access list on this process: every OpenProcess by
-// another process is denied, whatever rights it asks for.
+// A protected access list on this process that lets other processes only
+// query it and wait for it (as an elevated program looks to a normal one):
+// every OpenProcess that asks to end it is denied.
 static bool GuardOwnProcess() {
-    ACL empty;
-    if (!::InitializeAcl(&empty, sizeof(empty), ACL_REVISION)) return false;
-    return ::SetSecurityInfo(::GetCurrentProcess(), SE_KERNEL_OBJECT,
-                             DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr, nullptr,
-                             &empty, nullptr) == ERROR_SUCCESS;
+    SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
+    PSID everyone = nullptr;
+    if (!::AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &everyone)) return false;
+    alignas(DWORD) BYTE buffer[256];
+    auto* acl = reinterpret_cast<PACL>(buffer);
+    const bool built = ::InitializeAcl(acl, sizeof(buffer), ACL_REVISION) &&
+                       ::AddAccessAllowedAce(acl, ACL_REVISION, PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, everyone);
+    const bool set = built && ::SetSecurityInfo(::GetCurrentProcess(), SE_KERNEL_OBJECT,
+                                                DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                                                nullptr, nullptr, acl, nullptr) == ERROR_SUCCESS;
+    ::FreeSid(everyone);
+    return set;
 }
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {

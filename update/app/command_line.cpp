@@ -1,5 +1,6 @@
 // Command line, modes, the single-instance lock and the old-system exclusion.
 #include <windows.h>
+#include <shellapi.h>
 
 #include <boost/filesystem/path.hpp>
 
@@ -13,6 +14,8 @@
 #include "diag/text_format.h"
 #include "diag/unit_log.h"
 #include "engine/copy_recovery.h"
+#include "engine/manifest_keys.h"
+#include "engine/manifest_names.h"
 #include "engine/version_ini.h"
 
 namespace {
@@ -131,6 +134,33 @@ bool CUpdateDlg::IsExcludedOs() {
     return info.dwMajorVersion < 6;
 }
 
+bool CUpdateDlg::AuthenticateNewVersionIni(const std::wstring& iniPath) {
+    m_givenIniPath = iniPath;
+    m_newIniPath = iniPath;
+    const std::span<const ManifestPublicKey> keys = TrustedManifestKeys();
+    if (keys.empty()) return true;  // a build without keys checks nothing
+    m_heldIni = AuthenticateVersionIni(iniPath, keys);
+    if (!m_heldIni) {
+        m_iniRefused = true;
+        return false;
+    }
+    m_newIniPath = m_heldIni->path();
+    return true;
+}
+
+// The plug-in folder named by the new version.ini, when it lies inside the
+// installation; empty (after a WARNING for a refused name) otherwise.
+std::wstring PluginFolder(const std::wstring& installDir, const std::wstring& plugin) {
+    if (plugin.empty()) return L"";
+    std::wstring relative = plugin;
+    while (!relative.empty() && (relative.back() == L'\\' || relative.back() == L'/')) relative.pop_back();
+    if (!IsContainedManifestName(relative)) {
+        UPDATEDLG_LOG(WARNING) << "plugin folder refused, not inside the installation: " << WideToUtf8Log(plugin);
+        return L"";
+    }
+    return installDir + relative;
+}
+
 bool CUpdateDlg::InitFromCommandLine(const wchar_t* commandLine) {
     UPDATEDLG_LOG(INFO) << "cmdline= " << WideToUtf8Log(commandLine ? commandLine : L"");
 
@@ -140,6 +170,17 @@ bool CUpdateDlg::InitFromCommandLine(const wchar_t* commandLine) {
     if (std::wcscmp(args[1], L"-copy") == 0) {
         if (!HasUsableFolders(args)) return false;
         m_installDir = WithTrailingSeparator(args[3]);
+        m_copySourceDir = WithTrailingSeparator(args[2]);
+        // The staged version.ini drives the copy's chores: checked before
+        // anything else happens, as in update mode.
+        if (!AuthenticateNewVersionIni(WithTrailingSeparator(args[2]) + L"version.ini")) {
+            const std::wstring target = ReadTargetExe(m_installDir + L"version.ini", 512);
+            if (args.count() >= 5 && std::wcscmp(args[4], L"-restart") == 0 && !target.empty()) {
+                const std::wstring client = m_installDir + target;
+                ::ShellExecuteW(nullptr, L"open", client.c_str(), L"--noupdate", m_installDir.c_str(), SW_SHOW);
+            }
+            return false;
+        }
         if (!AcquireInstallLock()) return false;
         RepairInterruptedCopy(m_installDir);  // a copy cut off by a crash is undone first
         bool restart = false;
@@ -156,13 +197,19 @@ bool CUpdateDlg::InitFromCommandLine(const wchar_t* commandLine) {
     if (!HasUsableFolders(args)) return false;
     m_installDir = WithTrailingSeparator(args[1]);
     m_databaseUrl = args[2];
-    m_newIniPath = args[3];
     m_waitPid = std::wcstol(args[4], nullptr, 10);
     m_launcherDir = args[5];
     m_launcherPath = args[6];
+    const std::wstring installedIni = m_installDir + L"version.ini";
+    // Nothing of the new version.ini is read before its signature is checked;
+    // a refused one ends the run here, and the end sequence restarts the
+    // installed client as after any failed run.
+    if (!AuthenticateNewVersionIni(args[3])) {
+        m_targetExe = ReadTargetExe(installedIni, 256);
+        return false;
+    }
     m_relatedExes = ReadIniString(m_newIniPath, kUpdate, L"related", L"", 256);
 
-    const std::wstring installedIni = m_installDir + L"version.ini";
     killRelatedExe();
     if (!AcquireInstallLock()) return false;
     RepairInterruptedCopy(m_installDir);  // a copy cut off by a crash is undone first
@@ -179,7 +226,7 @@ bool CUpdateDlg::InitFromCommandLine(const wchar_t* commandLine) {
     UPDATEDLG_LOG(INFO) << "point update_command: " << point.Send();
 
     const std::wstring plugin = ReadIniString(m_newIniPath, kUpdate, L"plugin", L"", 512);
-    if (!plugin.empty()) m_pluginDir = m_installDir + plugin;
+    m_pluginDir = PluginFolder(m_installDir, plugin);
     m_uselessFiles = ReadIniString(m_newIniPath, kUpdate, L"uselessFiles", L"", 2048);
 
     if (IsExcludedOs()) {

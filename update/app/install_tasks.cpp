@@ -17,6 +17,7 @@
 
 #include "app/install_tasks.h"
 #include "app/program_start.h"
+#include "app/protected_files.h"
 #include "app/update_dlg.h"
 #include "diag/command_line_quote.h"
 #include "diag/command_values.h"
@@ -115,6 +116,14 @@ bool ShortcutPointsToTarget(const std::wstring& shortcutName, const std::wstring
 }
 
 void CUpdateDlg::InstallNewVersionIni() {
+    if (m_heldIni) {
+        // The verified bytes with their signature, never the file the
+        // command line named (it may have changed since it was checked).
+        if (!m_heldIni->WriteCopiesTo(m_installDir + m_stagingDir)) {
+            UPDATEDLG_LOG(ERROR) << "new version.ini not installed into " << WideToUtf8Log(m_installDir + m_stagingDir);
+        }
+        return;
+    }
     try {
         const fs::path source(m_newIniPath);
         const fs::path dest = fs::path(m_installDir + m_stagingDir) / source.filename();
@@ -125,7 +134,8 @@ void CUpdateDlg::InstallNewVersionIni() {
     }
 }
 
-void CUpdateDlg::DeleteUselessFiles(std::wstring folder, const std::wstring& uselessFilesJson) {
+void CUpdateDlg::DeleteUselessFiles(std::wstring folder, const std::wstring& uselessFilesJson,
+                                    const std::wstring& targetExe) {
     if (uselessFilesJson.size() <= 1) return;
     folder = WithTrailingSeparator(folder);
     boost::property_tree::wptree tree;
@@ -136,11 +146,22 @@ void CUpdateDlg::DeleteUselessFiles(std::wstring folder, const std::wstring& use
         UPDATEDLG_LOG(ERROR) << "read_json fail: " << e.message();
         return;
     }
+    // Nothing the new version still needs, nor what starts the next update.
+    const ProtectedFiles kept(folder, targetExe);
+    if (!kept.manifestRead()) {
+        UPDATEDLG_LOG(WARNING) << "useless files not deleted: the installed manifest cannot be read";
+        return;
+    }
     for (const auto& child : tree) {
         // Only names inside the installation: an absolute name, a drive
         // letter or ".." would delete files elsewhere.
         if (!IsContainedManifestName(child.second.data())) {
             UPDATEDLG_LOG(WARNING) << "delete useless file refused: " << WideToUtf8Log(child.second.data());
+            continue;
+        }
+        if (const char* reason = kept.ReasonToKeep(child.second.data())) {
+            UPDATEDLG_LOG(WARNING) << "delete useless file refused, " << reason << ": "
+                                   << WideToUtf8Log(child.second.data());
             continue;
         }
         const std::wstring full = folder + child.second.data();
@@ -157,7 +178,9 @@ void CUpdateDlg::DeleteUselessFiles(std::wstring folder, const std::wstring& use
 void CUpdateDlg::UpdateFirewallRule(const std::wstring& iniPath, const std::wstring& programPath) {
     const std::wstring name = ReadIniString(iniPath, kUpdate, L"firewall", L"", 512);
     if (name.empty()) return;
-    if (HasQuoteOrControl(name)) {
+    // The name goes to an elevated netsh, which deletes the rule of that
+    // name: only plain names, never one with switches or wildcards.
+    if (!IsPlainRuleName(name)) {
         UPDATEDLG_LOG(WARNING) << "firewall rule name refused: " << WideToUtf8Log(name);
         return;
     }
@@ -191,6 +214,16 @@ bool CUpdateDlg::RegisterUrlProtocol() {
         return false;
     }
     const std::wstring protocol(protocolBuffer);
+    // appCode names a key below HKCU\\Software\\Classes: only a URL scheme
+    // name, so that no version.ini can reach a file type or another class.
+    if (!IsUrlSchemeName(appCode)) {
+        UPDATEDLG_LOG(WARNING) << "appCode of regKey refused, not a URL scheme name: " << WideToUtf8Log(appCode);
+        return false;
+    }
+    if (HasControlCharacter(protocol)) {
+        UPDATEDLG_LOG(WARNING) << "protocol of regKey refused, control character: " << WideToUtf8Log(protocol);
+        return false;
+    }
     const std::wstring target = ReadIniString(m_newIniPath, kRegKey, L"target", L"", 512);
     if (target.empty()) {
         UPDATEDLG_LOG(WARNING) << "read target of regKey fail";
@@ -293,7 +326,8 @@ void CUpdateDlg::RefreshShortcut() {
 
 void CUpdateDlg::CopyStagedUpdate(const std::wstring& src, const std::wstring& dst, bool restart) {
     UPDATEDLG_LOG(INFO) << "CopyStagedUpdate from " << WideToUtf8Log(src) << " to " << WideToUtf8Log(dst);
-    const std::wstring srcIni = src + L"\\version.ini";
+    // The staged version.ini, or its verified private copy.
+    const std::wstring srcIni = m_newIniPath.empty() ? src + L"\\version.ini" : m_newIniPath;
     const std::wstring dstIni = dst + L"\\version.ini";
     m_relatedExes = ReadIniString(srcIni, kUpdate, L"related", L"", 512);
     killRelatedExe();
@@ -308,8 +342,11 @@ void CUpdateDlg::CopyStagedUpdate(const std::wstring& src, const std::wstring& d
     const bool ok = m_updater != nullptr && m_updater->ApplyStagedUpdate(src.c_str(), dst.c_str(), 1);
     if (restart) m_restartOnCrash = true;
 
+    if (ok && m_heldIni && !m_heldIni->WriteCopiesTo(dst)) {
+        UPDATEDLG_LOG(ERROR) << "verified version.ini not installed into " << WideToUtf8Log(dst);
+    }
     if (ok) {
-        DeleteUselessFiles(dst, m_uselessFiles);
+        DeleteUselessFiles(dst, m_uselessFiles, target);
         UpdateDisplayVersion(dstIni);
     }
     if (!target.empty()) UpdateFirewallRule(dstIni, dst + L"\\" + target);

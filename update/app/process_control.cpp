@@ -9,6 +9,7 @@
 
 #include <sstream>
 
+#include "app/path_identity.h"
 #include "app/program_start.h"
 #include "app/update_dlg.h"
 #include "diag/command_line_quote.h"
@@ -115,14 +116,63 @@ long FindProcessByName(const std::wstring& exeName) {
     return found;
 }
 
-void KillProcessesByName(const std::vector<std::wstring>& names) {
-    std::vector<DWORD> matches;
+bool IsProcessInside(DWORD pid, const ProcessFolders& folders, std::wstring* imagePath) {
+    std::wstring path;
+    velisk::UniqueKernelHandle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
+    if (process) {
+        std::wstring buffer(32768, L'\0');
+        DWORD size = static_cast<DWORD>(buffer.size());
+        if (::QueryFullProcessImageNameW(process.get(), 0, buffer.data(), &size)) path.assign(buffer.data(), size);
+    }
+    if (imagePath != nullptr) *imagePath = path;
+    if (path.empty()) return false;
+    for (const std::wstring& folder : folders) {
+        if (!folder.empty() && IsPathInside(path, folder)) return true;
+    }
+    return false;
+}
+
+namespace {
+
+// True for a process inside `folders`; logs the WARNING for one outside.
+bool MayEnd(DWORD pid, const wchar_t* exeName, const ProcessFolders& folders) {
+    std::wstring image;
+    if (IsProcessInside(pid, folders, &image)) return true;
+    UPDATEDLG_LOG(WARNING) << "process left alone, not inside the installation: " << WideToUtf8Log(exeName) << " pid "
+                           << pid << " image " << WideToUtf8Log(image.empty() ? L"(unknown)" : image);
+    return false;
+}
+
+// Id of the first process named `exeName` (without regard to case) that
+// lies inside `folders`, or -1. Each one outside is logged once per call.
+long FindProcessInside(const std::wstring& exeName, const ProcessFolders& folders) {
+    std::vector<DWORD> named;
     ForEachProcess([&](const PROCESSENTRY32W& entry) {
-        for (const auto& name : names) {
-            if (name == entry.szExeFile) matches.push_back(entry.th32ProcessID);
+        if (::CompareStringOrdinal(entry.szExeFile, -1, exeName.c_str(), -1, TRUE) == CSTR_EQUAL) {
+            named.push_back(entry.th32ProcessID);
         }
         return true;
     });
+    for (DWORD pid : named) {
+        if (MayEnd(pid, exeName.c_str(), folders)) return static_cast<long>(pid);
+    }
+    return -1;
+}
+
+}  // namespace
+
+void KillProcessesByName(const std::vector<std::wstring>& names, const ProcessFolders& folders) {
+    std::vector<std::pair<DWORD, std::wstring>> named;
+    ForEachProcess([&](const PROCESSENTRY32W& entry) {
+        for (const auto& name : names) {
+            if (name == entry.szExeFile) named.emplace_back(entry.th32ProcessID, name);
+        }
+        return true;
+    });
+    std::vector<DWORD> matches;
+    for (const auto& process : named) {
+        if (MayEnd(process.first, process.second.c_str(), folders)) matches.push_back(process.first);
+    }
 
     std::vector<DWORD> survivors;
     for (DWORD pid : matches) {
@@ -131,7 +181,8 @@ void KillProcessesByName(const std::vector<std::wstring>& names) {
     const std::wstring parameter = BuildHaltrixParameter(survivors);
     if (parameter.empty()) return;
 
-    // The elevated helper beside the updater ends what this process could not.
+    // The elevated helper beside the updater ends what this process could
+    // not; it is handed only processes found inside the installation.
     SHELLEXECUTEINFOW info = {};
     info.cbSize = sizeof(info);
     info.fMask = SEE_MASK_NOCLOSEPROCESS;
@@ -151,36 +202,44 @@ void KillProcessesByName(const std::vector<std::wstring>& names) {
     UPDATEDLG_LOG(INFO) << "o_ret" << started;
 }
 
-void CloseClientProcess(const std::wstring& exeName) {
-    const long pid = FindProcessByName(exeName);
+void CloseClientProcess(const std::wstring& exeName, const ProcessFolders& folders) {
+    const long pid = FindProcessInside(exeName, folders);
     if (pid <= 0) return;
 
-    std::vector<DWORD> children;
+    std::vector<std::pair<DWORD, std::wstring>> children;
     ForEachProcess([&](const PROCESSENTRY32W& entry) {
-        if (entry.th32ParentProcessID == static_cast<DWORD>(pid)) children.push_back(entry.th32ProcessID);
+        if (entry.th32ParentProcessID == static_cast<DWORD>(pid)) children.emplace_back(entry.th32ProcessID, entry.szExeFile);
         return true;
     });
-    for (DWORD child : children) {
-        if (child != ::GetCurrentProcessId()) TerminateWithAllAccess(child);
+    for (const auto& child : children) {
+        if (child.first != ::GetCurrentProcessId() && MayEnd(child.first, child.second.c_str(), folders)) {
+            TerminateWithAllAccess(child.first);
+        }
     }
 
     WindowSearch search = {static_cast<DWORD>(pid), nullptr};
     ::EnumWindows(&FindTopLevelWindowOf, reinterpret_cast<LPARAM>(&search));
-    long remaining = pid;
+    bool running = true;
+    velisk::UniqueKernelHandle client(::OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(pid)));
     if (search.found != nullptr) {
-        for (int attempt = 0; attempt < kQuitAttempts; ++attempt) {
+        for (int attempt = 0; attempt < kQuitAttempts && running; ++attempt) {
             ::PostMessageW(search.found, WM_QUIT, 0, 0);
-            remaining = FindProcessByName(exeName);
-            if (remaining <= 0) break;
+            running = client && ::WaitForSingleObject(client.get(), 0) == WAIT_TIMEOUT;
         }
     }
-    if (remaining > 0) TerminateWithAllAccess(static_cast<DWORD>(remaining));
+    if (running) TerminateWithAllAccess(static_cast<DWORD>(pid));
+}
+
+std::vector<std::wstring> CUpdateDlg::ProcessFoldersOfRun() const {
+    ProcessFolders folders{m_installDir};
+    if (!m_copySourceDir.empty()) folders.push_back(m_copySourceDir);
+    return folders;
 }
 
 void CUpdateDlg::killRelatedExe() {
     if (m_relatedExes.size() <= 1) return;
     bool parsed = true;
-    KillProcessesByName(ParseRelatedExes(m_relatedExes, &parsed));
+    KillProcessesByName(ParseRelatedExes(m_relatedExes, &parsed), ProcessFoldersOfRun());
 }
 
-void CUpdateDlg::CloseTargetClient(const std::wstring& exeName) { CloseClientProcess(exeName); }
+void CUpdateDlg::CloseTargetClient(const std::wstring& exeName) { CloseClientProcess(exeName, ProcessFoldersOfRun()); }

@@ -108,7 +108,7 @@ void CUpdateDlg::StopWorker() {
 void CUpdateDlg::RunEndSequence() {
     if (!m_hidden) {
         if (!m_targetExe.empty()) {
-            UpdateFirewallRule(m_installDir + L"version.ini", m_installDir + m_targetExe);
+            if (!m_iniRefused) UpdateFirewallRule(m_installDir + L"version.ini", m_installDir + m_targetExe);
             const std::wstring client = m_installDir + m_targetExe;
             ::ShellExecuteW(nullptr, L"open", client.c_str(), L"--noupdate", nullptr, SW_SHOW);
         }

@@ -8,12 +8,14 @@
 #include <windows.h>
 
 #include <atomic>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "app/framework/dialog.h"
 #include "app/res/resource.h"
 #include "app/skin/controls.h"
+#include "engine/version_ini_signature.h"
 #include "velisk/handles.h"
 
 class IVkAutoUpdater;
@@ -56,10 +58,18 @@ public:
     // Windows major version below 6, or the version query failed).
     bool IsExcludedOs();
 
+    // In a build with manifest keys: checks the signature of the version.ini
+    // at `iniPath` and makes m_newIniPath the verified private copy (kept in
+    // m_heldIni). True without keys (nothing is checked) or when verified;
+    // false after the ERROR line "version.ini refused: ...".
+    bool AuthenticateNewVersionIni(const std::wstring& iniPath);
+
     // Installation chores (see install_tasks.cpp).
     void CopyStagedUpdate(const std::wstring& src, const std::wstring& dst, bool restart);
     void InstallNewVersionIni();
-    void DeleteUselessFiles(std::wstring folder, const std::wstring& uselessFilesJson);
+    // Deletes the files that the JSON list names inside `folder`, except
+    // those ProtectedFiles keeps (`targetExe` is the client's file name).
+    void DeleteUselessFiles(std::wstring folder, const std::wstring& uselessFilesJson, const std::wstring& targetExe);
     void UpdateFirewallRule(const std::wstring& iniPath, const std::wstring& programPath);
     bool RegisterUrlProtocol();
     bool UpdateDisplayVersion(const std::wstring& iniPath);
@@ -68,6 +78,9 @@ public:
     // Ending the client and related processes (see process_control.cpp).
     void killRelatedExe();
     void CloseTargetClient(const std::wstring& exeName);
+    // Folders whose processes this run may end: the installation, and the
+    // staging folder in the copy mode.
+    std::vector<std::wstring> ProcessFoldersOfRun() const;
 
     bool hidden() const { return m_hidden; }
     bool restartOnCrash() const { return m_restartOnCrash.load(); }
@@ -103,6 +116,13 @@ public:
     std::wstring m_pluginDir;
     std::wstring m_uselessFiles;
     IVkAutoUpdater* m_updater = nullptr;
+    // The new version.ini as the command line named it; m_newIniPath is the
+    // verified private copy when the build checks signatures.
+    std::wstring m_givenIniPath;
+    std::unique_ptr<HeldVersionIni> m_heldIni;
+    // The new version.ini was refused: the end sequence only restarts the client.
+    bool m_iniRefused = false;
+    std::wstring m_copySourceDir;  // the staging folder of a copy-mode run
 
     // Window and worker fields.
     HICON m_hIcon = nullptr;

@@ -145,7 +145,7 @@ void CUpdateDlg::RunUpdate() {
     if (ok) {
         InstallNewVersionIni();
         if (!m_hidden) {
-            DeleteUselessFiles(m_installDir, m_uselessFiles);
+            DeleteUselessFiles(m_installDir, m_uselessFiles, m_targetExe);
             UpdateDisplayVersion(m_newIniPath);
             RefreshShortcut();
         }
@@ -159,7 +159,7 @@ void CUpdateDlg::SendUpdateOutcome(bool ok) {
     StatPoint point("update_ifsucc");
     point.AddInt("is_u", m_hidden ? 1 : 0);
     point.AddString("bu_pp", m_databaseUrl);
-    point.AddString("bu_np", m_newIniPath);
+    point.AddString("bu_np", m_givenIniPath);
     point.AddInt("is_succ", ok ? 1 : 0);
     UPDATEDLG_LOG(INFO) << "point update_ifsucc: " << point.Send();
 }

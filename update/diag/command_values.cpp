@@ -1,6 +1,8 @@
 // Checks for outside values that go into command lines and program paths.
 #include "diag/command_values.h"
 
+#include <windows.h>
+
 #include <cwctype>
 
 namespace {
@@ -46,4 +48,33 @@ bool IsAbsolutePath(const std::wstring& path) {
     if (path.size() < 5 || !IsSeparator(path[0]) || !IsSeparator(path[1]) || IsSeparator(path[2])) return false;
     const size_t share = path.find_first_of(L"\\/", 2);
     return share != std::wstring::npos && share + 1 < path.size() && !IsSeparator(path[share + 1]);
+}
+
+bool HasControlCharacter(const std::wstring& text) {
+    for (const wchar_t c : text) {
+        if (IsControl(c)) return true;
+    }
+    return false;
+}
+
+bool IsUrlSchemeName(const std::wstring& name) {
+    constexpr size_t kMaxSchemeChars = 64;
+    if (name.empty() || name.size() > kMaxSchemeChars || !IsAsciiLetter(name[0])) return false;
+    for (const wchar_t c : name) {
+        const bool digit = c >= L'0' && c <= L'9';
+        if (!IsAsciiLetter(c) && !digit && c != L'+' && c != L'-' && c != L'.') return false;
+    }
+    return true;
+}
+
+bool IsPlainRuleName(const std::wstring& name) {
+    constexpr size_t kMaxRuleChars = 255;
+    if (name.empty() || name.size() > kMaxRuleChars || name.front() == L' ' || name.back() == L' ') return false;
+    for (const wchar_t c : name) {
+        if (c == L' ' || c == L'-' || c == L'_' || c == L'.') continue;
+        WORD type = 0;
+        if (!::GetStringTypeW(CT_CTYPE1, &c, 1, &type) || (type & (C1_ALPHA | C1_DIGIT)) == 0) return false;
+        if (c >= 0xD800 && c <= 0xDFFF) return false;  // no surrogate halves
+    }
+    return true;
 }

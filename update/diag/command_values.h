@@ -20,3 +20,17 @@ bool IsPlainFileName(const std::wstring& name);
 // Update's command line: an empty or relative path would be resolved against
 // whatever folder is current.
 bool IsAbsolutePath(const std::wstring& path);
+
+// True when `text` holds a control character (below U+0020, or U+007F).
+bool HasControlCharacter(const std::wstring& text);
+
+// True for a URL scheme name as the registry's classes key takes one: an
+// ASCII letter, then ASCII letters, digits, "+", "-" or "." (at most 64
+// characters). Anything else could name another key of the classes tree,
+// such as a file type's "shell\\open\\command".
+bool IsUrlSchemeName(const std::wstring& name);
+
+// True for a plain firewall rule name: not empty, at most 255 characters, of
+// letters (any script), digits, blanks, "-", "_" and ".", and not beginning
+// or ending with a blank.
+bool IsPlainRuleName(const std::wstring& name);

@@ -47,7 +47,7 @@ double Microseconds(const LARGE_INTEGER& from, const LARGE_INTEGER& to) {
 
 }  // namespace
 
-bool AuthenticateManifest(const std::wstring& manifestPath, const std::wstring& installedIniPath,
+bool AuthenticateManifest(const std::wstring& manifestPath, const std::wstring& installedIniPath, int iniVersion,
                           std::span<const ManifestPublicKey> keys) {
     LARGE_INTEGER start{};
     ::QueryPerformanceCounter(&start);
@@ -72,6 +72,7 @@ bool AuthenticateManifest(const std::wstring& manifestPath, const std::wstring& 
         if (version < installed) {
             return Refuse("older version " + std::to_string(version) + " than installed " + std::to_string(installed));
         }
+        if (version != iniVersion) return Refuse("version differs from version.ini");
     }
     UPDATER_LOG(INFO) << "manifest signature checked: key " << result.keyIndex + 1 << " of " << keys.size()
                       << ", " << manifest->size() << " bytes in " << static_cast<long long>(Microseconds(start, end))

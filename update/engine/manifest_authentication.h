@@ -14,8 +14,10 @@ extern const wchar_t kManifestSignatureSuffix[];
 // `manifestPath` + ".sig" against `keys`, then its "ProgramVer" row against
 // `version` of [update] in `installedIniPath` (a missing file counts as 0).
 // True when a key verifies the exact bytes and no ProgramVer row is lower
-// than the installed version. Logs INFO "manifest signature checked: ..." on
-// success and one ERROR "manifest refused: " + reason otherwise. Must not be
-// called without keys (a build without keys checks nothing).
-bool AuthenticateManifest(const std::wstring& manifestPath, const std::wstring& installedIniPath,
+// than the installed version, and every one equals `iniVersion`, the version
+// of the new version.ini (so a signed version.ini cannot be paired with
+// another release's manifest). Logs INFO "manifest signature checked: ..."
+// on success and one ERROR "manifest refused: " + reason otherwise. Must not
+// be called without keys (a build without keys checks nothing).
+bool AuthenticateManifest(const std::wstring& manifestPath, const std::wstring& installedIniPath, int iniVersion,
                           std::span<const ManifestPublicKey> keys);

@@ -226,11 +226,8 @@ bool SDKUpdater::RunUpdate(const wchar_t* databaseUrl, const wchar_t* iniPath) {
     // whose repair cannot finish stops before it downloads anything.
     if (!RepairInterruptedCopy(m_installDir)) return false;
 
-    UPDATER_LOG(INFO) << "LoadPlugins";
-    LoadPlugins(m_pluginOptions.pluginDir);
-
     UPDATER_LOG(INFO) << "UpdateDatabaseFile";
-    if (!UpdateDatabaseFile(databaseUrl)) return false;
+    if (!UpdateDatabaseFile(databaseUrl, iniPath)) return false;
 
     EnsureAlgorithm();
     ManifestNameSet oldFiles;
@@ -240,6 +237,11 @@ bool SDKUpdater::RunUpdate(const wchar_t* databaseUrl, const wchar_t* iniPath) {
         GetOldFileList(oldFiles);
     }
     m_updateAlgorithm->OpenDatabase(m_newDatabasePath.c_str());
+
+    // Plug-ins run code in this process: loaded only once the new manifest
+    // has been checked (and, with keys, only those it lists, see LoadPlugins).
+    UPDATER_LOG(INFO) << "LoadPlugins";
+    LoadPlugins(m_pluginOptions.pluginDir);
 
     UPDATER_LOG(INFO) << "GetDownloadUrlListFromIniFile";
     std::vector<std::wstring> urls;
@@ -274,7 +276,7 @@ bool SDKUpdater::RunUpdate(const wchar_t* databaseUrl, const wchar_t* iniPath) {
     return ok;
 }
 
-bool SDKUpdater::UpdateDatabaseFile(const wchar_t* databaseUrl) {
+bool SDKUpdater::UpdateDatabaseFile(const wchar_t* databaseUrl, const wchar_t* iniPath) {
     if (databaseUrl == nullptr) return false;
     wchar_t localPath[256] = {};
     DownloadTarget target{this, nullptr};
@@ -300,7 +302,9 @@ bool SDKUpdater::UpdateDatabaseFile(const wchar_t* databaseUrl) {
                               "(it may hold only the manifest and its signature)";
         return false;
     }
-    return AuthenticateManifest(m_newDatabasePath, m_installDir + L"version.ini", keys);
+    // The manifest must be the release that the (signed) version.ini names.
+    const int iniVersion = ReadIniInt(iniPath != nullptr ? iniPath : L"", L"update", L"version", 0);
+    return AuthenticateManifest(m_newDatabasePath, m_installDir + L"version.ini", iniVersion, keys);
 }
 
 void SDKUpdater::EnsureAlgorithm() {

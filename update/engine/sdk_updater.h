@@ -24,6 +24,7 @@
 #include "engine/patch_plan.h"
 #include "engine/update_plugin.h"
 #include "engine/update_algorithm.h"
+#include "velisk/handles.h"
 
 // One loaded plug-in.
 struct PluginRecord {
@@ -118,8 +119,17 @@ public:
     static void LogLockingProcesses(const DWORD* pids, int count);
 
     // Loads every plug-in library of `folder` that accepts (hidden runs only).
-    // Returns the number of loaded plug-ins.
+    // With manifest keys built in, `folder` must lie inside the installation
+    // and a library loads only when the current manifest lists it with the
+    // digest it has; it is held open against writing from the check until
+    // it is loaded. Returns the number of loaded plug-ins.
     int LoadPlugins(const wchar_t* folder);
+    // Opens the plug-in library `path` (manifest name `manifestFolder` + "/" +
+    // `fileName`) sharing reading only, and keeps it open when the current
+    // manifest lists it with the digest it has; empty after a WARNING line
+    // otherwise.
+    velisk::UniqueFileHandle HoldListedPlugin(const std::wstring& manifestFolder, const std::wstring& fileName,
+                                              const std::wstring& path);
     // Calls each plug-in's unload export and empties the table; the libraries
     // stay loaded.
     void UnloadPlugins();
@@ -136,7 +146,9 @@ private:
     void RunEndStep(Step&& step);
     // The steps of ApplyStagedUpdate.
     bool ApplyStagedUpdateSteps(const wchar_t* srcDir, const wchar_t* dstDir, int removeSource);
-    bool UpdateDatabaseFile(const wchar_t* databaseUrl);
+    // Downloads and unpacks the manifest archive; with keys, authenticates the
+    // manifest against the version of the new version.ini at `iniPath`.
+    bool UpdateDatabaseFile(const wchar_t* databaseUrl, const wchar_t* iniPath);
     void EnsureAlgorithm();
     void GetOldFileList(ManifestNameSet& oldFiles);
     bool GetAllFiles(std::vector<std::wstring>& allFiles);
