@@ -46,8 +46,8 @@ sys.dont_write_bytecode = True  # leave no caches in the folder the tool is run 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 from ini_keys import check_setting  # noqa: E402
-from release import ReleaseError, make_release  # noqa: E402
 from patches import PatchError  # noqa: E402
+from release import ReleaseError, make_release  # noqa: E402
 from signing import SigningError, make_key_pair  # noqa: E402
 
 
