@@ -318,9 +318,10 @@ void HiddenUpdateThenCopyMode(bool restart, bool patched = false) {
             << WideToUtf8String(name);
     }
     EXPECT_EQ(ReadBytes(staging + L"\\version.ini"), ReadBytes(run.sandbox.newIni));
+    const std::wstring patchedCore = Fixture(L"delta/v2/source/bin/core.dll");
     if (patched) {
         EXPECT_NE(hiddenLog.find("patched bin/core.dll"), std::string::npos);
-        EXPECT_TRUE(pipeline_testing::SameBytes(staging + L"\\bin\\core.dll", Fixture(L"delta/v2/source/bin/core.dll")));
+        EXPECT_TRUE(pipeline_testing::SameBytes(staging + L"\\bin\\core.dll", patchedCore));
     }
     // The installation itself is untouched until the copy.
     EXPECT_TRUE(pipeline_testing::SameBytes(run.Installed(L"change_a.bin"), Fixture(L"v1/install/change_a.bin")));
@@ -353,7 +354,7 @@ void HiddenUpdateThenCopyMode(bool restart, bool patched = false) {
     EXPECT_FALSE(DirExists(staging));
     run.ExpectVersion7();
     if (patched) {
-        EXPECT_TRUE(pipeline_testing::SameBytes(run.Installed(L"bin\\core.dll"), Fixture(L"delta/v2/source/bin/core.dll")));
+        EXPECT_TRUE(pipeline_testing::SameBytes(run.Installed(L"bin\\core.dll"), patchedCore));
     }
     run.ExpectFirewallCommands(true);
     // The launcher beside the installation, told Update's own working folder.

@@ -76,7 +76,9 @@ TEST(Delta, PatchedFilesEndEqualToTheFullUpdateAndOnlyTheirPatchesAreFetched) {
     for (const Case& c : {Case{"plain", ""}, Case{"cut once and resumed", "close-after=1000,times=1,id=resume"}}) {
         SCOPED_TRACE(c.name);
         DeltaRun run;
-        if (!c.faults.empty()) run.WriteIni(run.served.FaultUrl(c.faults + std::to_string(::GetTickCount()), "a/b/"), 7);
+        if (!c.faults.empty()) {
+            run.WriteIni(run.served.FaultUrl(c.faults + std::to_string(::GetTickCount()), "a/b/"), 7);
+        }
         LogCapture log;
         ASSERT_TRUE(run.Run());
 

@@ -91,6 +91,11 @@ bool SDKUpdater::PatchInstalledFile(const std::wstring& base, const std::wstring
     const std::wstring patchPath = m_downloadDir + name + suffix;
     const std::wstring targetDir = fs::path(m_downloadDir + name).parent_path().wstring();
     const std::wstring url = PatchUrl(base, name, suffix);
+    if (FileSizeOrZero(m_installDir + name) > kMaxPatchedFileBytes) {
+        UPDATER_LOG(WARNING) << kPatchNotUsed << WideToUtf8Log(name)
+                             << " reason: installed file larger than the patch limit";
+        return false;
+    }
     UPDATER_LOG(INFO) << "downloading patch " << WideToUtf8Log(url);
 
     PatchTransfer transfer{this, &record, &m_cancel, patch.patchSize, m_totalDownloaded};
