@@ -74,31 +74,12 @@ void ClearTransferFields(FileUpdateStatus& record) {
     record.totalReceived = 0;
 }
 
-}  // namespace
-
-PatchPlan SDKUpdater::PlanFilePatches(const std::vector<std::wstring>& updateFiles) {
-    const auto* checker = dynamic_cast<const DataBaseChecker*>(m_updateAlgorithm);
-    if (updateFiles.empty() || checker == nullptr || checker->connection() == nullptr) return {};
-    const std::vector<FilePatchRow> rows = ReadFilePatchRows(*checker->connection());
-    if (rows.empty()) return {};
-    return PlanPatches(rows, updateFiles,
-                       [checker](const std::wstring& name) { return checker->InstalledDigest(name); });
-}
-
-bool SDKUpdater::PatchInstalledFile(const std::wstring& base, const std::wstring& name, const FilePatchRow& patch,
-                                    FileUpdateStatus& record) {
-    const std::wstring suffix = PatchNameSuffix(patch);
-    const std::wstring patchPath = m_downloadDir + name + suffix;
-    const std::wstring targetDir = fs::path(m_downloadDir + name).parent_path().wstring();
-    const std::wstring url = PatchUrl(base, name, suffix);
-    if (FileSizeOrZero(m_installDir + name) > kMaxPatchedFileBytes) {
-        UPDATER_LOG(WARNING) << kPatchNotUsed << WideToUtf8Log(name)
-                             << " reason: installed file larger than the patch limit";
-        return false;
-    }
+// Downloads a patch to `patchPath` (HTTPS, then plain HTTP unless the first
+// pass was stopped). Returns why it cannot be used, or an empty text when it
+// lies there complete with its listed size.
+std::string FetchPatch(PatchTransfer& transfer, const std::wstring& url, const std::wstring& targetDir,
+                       const std::wstring& patchPath) {
     UPDATER_LOG(INFO) << "downloading patch " << WideToUtf8Log(url);
-
-    PatchTransfer transfer{this, &record, &m_cancel, patch.patchSize, m_totalDownloaded};
     HttpDownloadRequest request = {};
     request.url = url.c_str();
     request.saveDir = targetDir.c_str();
@@ -114,18 +95,40 @@ bool SDKUpdater::PatchInstalledFile(const std::wstring& base, const std::wstring
         request.secure = 0;
         fetched = HttpDownload(request);
     }
+    if (transfer.tooLarge) return "patch larger than its listed size";
+    if (transfer.cancel->load()) return "cancelled";
+    if (!fetched) return "patch not downloaded";
+    if (FileSizeOrZero(patchPath) != transfer.limit) return "patch size differs from the listed size";
+    return {};
+}
 
-    std::string reason;
-    if (transfer.tooLarge) {
-        reason = "patch larger than its listed size";
-    } else if (m_cancel.load()) {
-        reason = "cancelled";
-    } else if (!fetched) {
-        reason = "patch not downloaded";
-    } else if (FileSizeOrZero(patchPath) != patch.patchSize) {
-        reason = "patch size differs from the listed size";
-    } else if (ApplyZstdPatch(m_installDir + name, patchPath, m_downloadDir + name, patch.targetSize, reason)) {
-        if (!m_updateAlgorithm->VerifyDownloadedFile(name.c_str())) reason = "patched file does not match the manifest";
+}  // namespace
+
+PatchPlan SDKUpdater::PlanFilePatches(const std::vector<std::wstring>& updateFiles) {
+    const auto* checker = dynamic_cast<const DataBaseChecker*>(m_updateAlgorithm);
+    if (updateFiles.empty() || checker == nullptr || checker->connection() == nullptr) return {};
+    const std::vector<FilePatchRow> rows = ReadFilePatchRows(*checker->connection());
+    if (rows.empty()) return {};
+    return PlanPatches(rows, updateFiles,
+                       [checker](const std::wstring& name) { return checker->InstalledDigest(name); });
+}
+
+bool SDKUpdater::PatchInstalledFile(const std::wstring& base, const std::wstring& name, const FilePatchRow& patch,
+                                    FileUpdateStatus& record) {
+    if (FileSizeOrZero(m_installDir + name) > kMaxPatchedFileBytes) {
+        UPDATER_LOG(WARNING) << kPatchNotUsed << WideToUtf8Log(name)
+                             << " reason: installed file larger than the patch limit";
+        return false;
+    }
+    const std::wstring suffix = PatchNameSuffix(patch);
+    const std::wstring patchPath = m_downloadDir + name + suffix;
+    PatchTransfer transfer{this, &record, &m_cancel, patch.patchSize, m_totalDownloaded};
+    std::string reason = FetchPatch(transfer, PatchUrl(base, name, suffix),
+                                    fs::path(m_downloadDir + name).parent_path().wstring(), patchPath);
+    if (reason.empty() &&
+        ApplyZstdPatch(m_installDir + name, patchPath, m_downloadDir + name, patch.targetSize, reason) &&
+        !m_updateAlgorithm->VerifyDownloadedFile(name.c_str())) {
+        reason = "patched file does not match the manifest";
     }
     RemoveQuietly(patchPath);
     if (!reason.empty()) {
