@@ -3,6 +3,7 @@
 // server, and every way a patch can fail falling back to the full archive.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -89,6 +90,17 @@ TEST(Delta, PatchedFilesEndEqualToTheFullUpdateAndOnlyTheirPatchesAreFetched) {
         EXPECT_TRUE(run.RequestsEndingWith("/bin/core.dll.zip").empty());
         EXPECT_TRUE(run.RequestsEndingWith("/bin/x.dll.zip").empty());
         EXPECT_EQ(run.RequestsEndingWith("/change_a.bin.zip").size(), c.faults.empty() ? 1u : 2u);
+        // The file's records count the patch's bytes, as the window shows them.
+        const uint64_t patchSize =
+            ReadBytes(Fixture(L"delta/v2/server/" + testing_support::Utf8ToWide(CorePatchName()))).size();
+        int reported = 0;
+        for (const FileUpdateStatus& record : run.statuses.records()) {
+            if (std::wstring(record.fileName) != L"bin/core.dll" || record.status != FUS_DOWNLOADSUCCESS) continue;
+            ++reported;
+            EXPECT_EQ(record.fileSize, patchSize);
+            EXPECT_EQ(record.received, patchSize);
+        }
+        EXPECT_EQ(reported, 1);
         const auto patch = run.RequestsEndingWith(CorePatchName().substr(5));
         if (c.faults.empty()) {
             ASSERT_EQ(patch.size(), 1u);
