@@ -93,7 +93,7 @@ def make_client_versions(demo, bin_dir):
     return folders
 
 
-def make_releases(repo, demo, folders, server_state, signing_key):
+def make_releases(repo, demo, folders, server_state, signing_key, hidden):
     www = os.path.join(server_state, "www", "velisk")
     notes = os.path.join(demo, "notes.txt")
     with open(notes, "w", encoding="utf-8") as f:
@@ -109,7 +109,13 @@ def make_releases(repo, demo, folders, server_state, signing_key):
                    "--version-name", "V%d.0.0" % version, "--notes", notes, "--force"]
         if signing_key:
             command += ["--sign-key", signing_key]
-        for setting in settings:
+        # Version 2's own version.ini sends its file downloads through the
+        # server's pacing and, for the hidden demo, asks for a hidden update:
+        # the client must not change a signed version.ini after downloading it.
+        extra = []
+        if version == max(folders):
+            extra = ["update.url=" + PACED_URL] + (["update.hide=1", "update.minHideVersion=1"] if hidden else [])
+        for setting in settings + extra:
             command += ["--set", setting]
         subprocess.run(command, check=True, stdout=subprocess.DEVNULL)
     return www
@@ -135,11 +141,12 @@ def install_version_1(demo, folders, www, hidden):
     write(os.path.join(install, *USELESS.split("/")), b"left behind by version 1\n")
     new_ini = os.path.join(demo, "new", "version.ini")
     os.makedirs(os.path.dirname(new_ini))
-    shutil.copy(os.path.join(www, "2", "version.ini"), new_ini)
-    set_ini_keys(new_ini, {"url": PACED_URL})
+    # The client downloads version.ini and its signature into one folder.
+    for name in ("version.ini", "version.ini.sig"):
+        if os.path.exists(os.path.join(www, "2", name)):
+            shutil.copy(os.path.join(www, "2", name), os.path.join(os.path.dirname(new_ini), name))
     if hidden:
         set_ini_keys(os.path.join(install, "version.ini"), {"canHide": "1"})
-        set_ini_keys(new_ini, {"hide": "1", "minHideVersion": "1"})
     return install, new_ini
 
 
@@ -292,10 +299,11 @@ def find_logs(build):
 
 
 def print_changes(install, folders, before):
-    after = tree_digests(install, skip=("ProgramConfig.zdb", "version.ini"))
+    own = ("ProgramConfig.zdb", "version.ini", "version.ini.sig", RELATED, RELATED + ".record")
+    after = tree_digests(install, skip=own)
     expected = tree_digests(folders[2])
     changed = sorted(n for n in expected if before.get(n) != expected[n])
-    removed = sorted(n for n in before if n not in expected and n not in ("ProgramConfig.zdb", "version.ini"))
+    removed = sorted(n for n in before if n not in expected and n not in own)
     print("demo: files new or changed in version 2: %d; removed: %d" % (len(changed), len(removed)))
     for name in changed:
         print("   updated  %s  %s" % (name, "ok" if after.get(name) == expected[name] else "MISMATCH"))
@@ -351,7 +359,7 @@ def main():
     server_state = os.path.abspath(args.server_state or os.path.join(demo, "server"))
     folders = make_client_versions(demo, os.path.join(args.build, "bin"))
     signing_key = demo_signing_key(args.build)
-    www = make_releases(args.repo, demo, folders, server_state, signing_key)
+    www = make_releases(args.repo, demo, folders, server_state, signing_key, args.hidden)
     if signing_key:
         print("demo: releases signed with %s; the updater is UpdateSigned.exe, which trusts that build tree's keys"
               % signing_key)
@@ -359,8 +367,9 @@ def main():
         print("demo: releases NOT signed (no UpdateSigned.exe in this build tree)")
     install, new_ini = install_version_1(demo, folders, www, args.hidden)
     before = tree_digests(install, skip=(USELESS,))
-    services = os.path.join(demo, "services")
-    os.makedirs(services)
+    # The related service runs from the installation: the updater ends only
+    # programs inside it.
+    services = install
     shutil.copy(os.path.join(args.build, "bin", "client_standin.exe"), os.path.join(services, RELATED))
 
     fixture = os.path.join(args.repo, "tools", "test_server", "fixture.sh")

@@ -196,7 +196,7 @@ TEST(ProgramStart, VisibleRunStartsClientLauncherAndSystemNetshByFullPath) {
         // <root>\Program.exe, <root>\Program Files.exe, ...\Velisk.exe,
         // ...\Velisk [测试].exe, <root>\Update.exe, netsh and client stand-ins.
         ASSERT_GE(tree.strayCount(), 10u);
-        tree.WriteIni(tree.installDir + L"\\version.ini", L"version=5\r\nfirewall=Velisk [beta] Live\r\n");
+        tree.WriteIni(tree.installDir + L"\\version.ini", L"version=5\r\nfirewall=Velisk-beta Live_2.0\r\n");
         tree.WriteIni(tree.newIni, L"version=6\r\n");
         tree.Run(tree.UpdateArguments(c.trailingBackslash));
 
@@ -212,9 +212,9 @@ TEST(ProgramStart, VisibleRunStartsClientLauncherAndSystemNetshByFullPath) {
         ASSERT_TRUE(FileExists(netsh)) << WideToUtf8String(netsh);
         const std::string log = tree.AllLines();
         const std::string quotedNetsh = "started: \"" + WideToUtf8String(netsh) + "\" ";
-        EXPECT_TRUE(Contains(log, quotedNetsh + "advfirewall firewall delete rule name=\"Velisk [beta] Live\""))
+        EXPECT_TRUE(Contains(log, quotedNetsh + "advfirewall firewall delete rule name=\"Velisk-beta Live_2.0\""))
             << log;
-        EXPECT_TRUE(Contains(log, quotedNetsh + "advfirewall firewall add rule name=\"Velisk [beta] Live\" dir=in "
+        EXPECT_TRUE(Contains(log, quotedNetsh + "advfirewall firewall add rule name=\"Velisk-beta Live_2.0\" dir=in "
                                                 "action=allow program=\"" +
                                       WideToUtf8String(tree.ClientPath()) + "\""))
             << log;
@@ -269,6 +269,9 @@ TEST(ProgramStart, CopyModeStartsTheInstallationsLauncherAndClientByFullPath) {
     }
 }
 
+// A URL scheme that only the hostile rows name.
+const std::wstring kScheme = L"veliskhostile" + std::to_wstring(::GetCurrentProcessId());
+
 TEST(ProgramStart, HostileValuesOfTheNewVersionIniAreRefusedAndTheRunGoesOn) {
     const struct {
         const char* name;
@@ -284,13 +287,41 @@ TEST(ProgramStart, HostileValuesOfTheNewVersionIniAreRefusedAndTheRunGoesOn) {
          L"version=6\r\n", "firewall rule name refused: ", true},
         {"related name with a path", L"version=5\r\n", L"version=6\r\nrelated=[\"..\\\\x.exe\"]\r\n",
          "related name refused: ..\\x.exe", true},
+        {"firewall name with netsh's words", L"version=5\r\nfirewall=x dir=out\r\n", L"version=6\r\n",
+         "firewall rule name refused: ", true},
+        {"firewall rule named all", L"version=5\r\nfirewall=All\r\n", L"version=6\r\n",
+         "firewall rule name refused: ", true},
+        {"appCode that names a file type's command", L"version=5\r\n",
+         L"version=6\r\n[regKey]\r\nappCode=txtfile\\shell\\open\\command\r\nprotocol=cmd /c start C:\\evil.exe\r\n"
+         L"target=VeliskLive.exe\r\n",
+         "appCode of regKey refused, not a URL scheme name: txtfile\\shell\\open\\command", true},
+        {"protocol with a control character", L"version=5\r\n",
+         L"version=6\r\n[regKey]\r\nappCode=" + kScheme + L"\r\nprotocol=URL:Velisk\tx\r\ntarget=VeliskLive.exe\r\n",
+         "protocol of regKey refused, control character: ", true},
+        {"related program of that name outside the installation", L"version=5\r\n",
+         L"version=6\r\nrelated=[\"victim.exe\"]\r\n", "process left alone, not inside the installation: victim.exe", true},
+        {"client of that name outside the installation", L"version=5\r\n", L"version=6\r\ntarget=victim.exe\r\n",
+         "process left alone, not inside the installation: victim.exe", false},
     };
+    velisk::UniqueRegKey classes;  // every Windows user has it; a new Wine prefix may not
+    ::RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Classes", 0, nullptr, 0, KEY_READ, nullptr, classes.receive(),
+                      nullptr);
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         HostileTree tree;
         tree.WriteIni(tree.installDir + L"\\version.ini", c.installedIni);
         tree.WriteIni(tree.newIni, c.newIni);
+        ClientStandIn victim(tree.startDir + L"\\victim.exe", L"--no-window");
+        ASSERT_TRUE(victim.running());
         tree.Run(tree.UpdateArguments(false));
+        EXPECT_TRUE(victim.running());
+        for (const std::wstring& key : {std::wstring(L"txtfile\\shell\\open\\command"), kScheme}) {
+            velisk::UniqueRegKey written;
+            EXPECT_NE(::RegOpenKeyExW(HKEY_CURRENT_USER, (L"Software\\Classes\\" + key).c_str(), 0, KEY_READ,
+                                      written.receive()),
+                      ERROR_SUCCESS)
+                << WideToUtf8String(key);
+        }
 
         const std::string lines = tree.AllLines();
         EXPECT_TRUE(Contains(lines, c.warning)) << lines;

@@ -16,6 +16,7 @@
 #include "app/res/resource.h"
 #include "pipeline/pipeline_fixture.h"
 #include "pipeline/update_run.h"
+#include "signing/signing_fixture.h"
 #include "support/test_support.h"
 #include "support/update_sandbox.h"
 #include "velisk/handles.h"
@@ -77,12 +78,20 @@ public:
 // version 7 published in a private folder of the shared server.
 class EndToEnd {
 public:
-    EndToEnd() : netsh(sandbox.programDir + L"\\netsh.exe") {
+    // `program` is Update.exe, or UpdateSigned.exe (built with the test keys),
+    // for which the new version.ini is signed as a release tool would sign it.
+    explicit EndToEnd(const std::wstring& program = L"Update.exe")
+        : sandbox(program), signs(program == L"UpdateSigned.exe"), netsh(sandbox.programDir + L"\\netsh.exe") {
         pipeline_testing::CopyTree(Fixture(L"v1/install"), sandbox.installDir);
         for (const std::wstring& name : pipeline_testing::ListTree(Fixture(L"v2/server/a/b"))) {
             std::wstring path = Fixture(L"v2/server/a/b/" + name);
             for (auto& c : path) c = (c == L'/') ? L'\\' : c;
             served.Put("a/b/" + WideToUtf8String(name), ReadBytes(path));
+        }
+        // Version 7's manifest as the signing fixture signed it.
+        if (signs) {
+            served.Put("a/b/7/ProgramConfig.zdb.zip",
+                       ReadBytes(signing_testing::SigningFixture(L"manifests/first.zip")));
         }
         // CreateProcess with a bare name would find this one before the system's.
         ::CopyFileW(BinFile(L"launcher_standin.exe").c_str(), netsh.c_str(), FALSE);
@@ -106,10 +115,12 @@ public:
         WriteUtf8(sandbox.newIni,
                   L"[update]\r\nversion=7\r\nurl=" + (baseUrl.empty() ? served.Url("a/b/") : baseUrl) +
                       L"\r\nversionName=V5.2.1\r\ntarget=VeliskLive.exe\r\nproductName=" + registry.product +
-                      L"\r\nfirewall=Velisk E2E\r\nuselessFiles=[\"logs/old.log\", \"logs\", \"" +
+                      L"\r\nfirewall=Velisk E2E\r\nuselessFiles=[\"logs/old.log\", \"logs\", \"VeliskLive.exe\", "
+                      L"\"zuZavozeVororiz.exe\", \"ProgramConfig.zdb\", \"bin/x.dll\", \"" +
                       JsonPath(sandbox.installDir) + L"\\\\version.ini\"]\r\nrelated=[\"" + relatedName +
                       L"\"]\r\n" + extra + L"[regKey]\r\nappCode=" + registry.scheme +
                       L"\r\nprotocol=URL:Velisk E2E\r\ntarget=VeliskLive.exe\r\n[updateInfo]\r\n修复了若干问题\r\n");
+        if (signs) EXPECT_TRUE(signing_testing::SignFile(sandbox.newIni, L"first"));
     }
     std::wstring ManifestUrl() const { return served.Url("a/b/7/ProgramConfig.zdb.zip"); }
     std::wstring Installed(const std::wstring& name) const { return sandbox.installDir + L"\\" + name; }
@@ -125,6 +136,10 @@ public:
         EXPECT_FALSE(FileExists(Installed(L"old.txt")));
         EXPECT_EQ(ReadBytes(Installed(L"version.ini")), ReadBytes(sandbox.newIni));
         EXPECT_FALSE(FileExists(Installed(L"logs\\old.log")));
+        // uselessFiles never takes the client, the manifest or a file of version 7.
+        for (const wchar_t* kept : {L"VeliskLive.exe", L"ProgramConfig.zdb", L"bin\\x.dll"}) {
+            EXPECT_TRUE(FileExists(Installed(kept))) << WideToUtf8String(kept);
+        }
         EXPECT_TRUE(FileExists(Installed(L"logs\\keep.log")));  // a folder is never deleted
         EXPECT_EQ(registry.DisplayVersion(), L"5.2.1");
     }
@@ -151,6 +166,7 @@ public:
     std::wstring baseUrl;  // the download base of the new version.ini; empty: the served folder's a/b/
     RegistryTraces registry;
     UpdateSandbox sandbox;
+    const bool signs;  // the new version.ini gets a signature by the first test key
     net_testing::ServedFolder served;
     const std::wstring netsh;
     const std::wstring relatedName = Unique(L"relE2E_") + L".exe";
@@ -210,8 +226,11 @@ void ExpectEveryLineNamesItsUnit(const std::string& log) {
 TEST(UpdateEndToEnd, VisibleUpdateWithEveryChore) {
     EndToEnd run;
     run.WriteNewIni(L"");
-    ClientStandIn related(run.others / run.relatedName, L"--no-window");
-    const std::wstring childPath = run.others / L"clientChild.exe";
+    // The related program and the client's child run from the installation;
+    // a program of the related name elsewhere is no program of the client.
+    ClientStandIn related(run.Installed(run.relatedName), L"--no-window");
+    ClientStandIn namesake(run.others / run.relatedName, L"--no-window");
+    const std::wstring childPath = run.Installed(L"clientChild.exe");
     ASSERT_TRUE(::CopyFileW(BinFile(L"client_standin.exe").c_str(), childPath.c_str(), FALSE));
     ClientStandIn client(run.ClientPath(), L"--spawn \"" + childPath + L"\"");
     ASSERT_TRUE(WaitFor([&] { return ReadStartRecords(childPath).size() == 1; }));
@@ -228,6 +247,7 @@ TEST(UpdateEndToEnd, VisibleUpdateWithEveryChore) {
     // The related process ends; the client's child is ended before the client,
     // which is asked to quit (it exits with its own code 0).
     EXPECT_TRUE(related.Wait(10000));
+    EXPECT_TRUE(namesake.running());
     ASSERT_TRUE(client.Wait(10000));
     EXPECT_EQ(client.exitCode(), 0u);
     ASSERT_EQ(::WaitForSingleObject(child.get(), 0), WAIT_OBJECT_0);
@@ -290,8 +310,8 @@ std::vector<std::wstring> StagingFolders(const std::wstring& installDir) {
 
 // A hidden update stages version 7 and hands the client the copy command;
 // the copy mode that the client would start then puts it in place.
-void HiddenUpdateThenCopyMode(bool restart, bool patched = false) {
-    EndToEnd run;
+void HiddenUpdateThenCopyMode(bool restart, const std::wstring& program = L"Update.exe", bool patched = false) {
+    EndToEnd run(program);
     if (patched) run.UseDeltaRelease();
     run.WriteNewIni(L"hide=1\r\nminHideVersion=6\r\n");
     ASSERT_TRUE(::WritePrivateProfileStringW(L"update", L"canHide", L"1", run.Installed(L"version.ini").c_str()));
@@ -306,12 +326,12 @@ void HiddenUpdateThenCopyMode(bool restart, bool patched = false) {
     // The client gets its copy command before the engine starts.
     const std::string hiddenLog = run.sandbox.Log("info");
     const size_t handedAt = hiddenLog.find("point imstartup_pc: ");
-    const size_t engineAt = hiddenLog.find(" updater.cpp:");
+    const size_t engineAt = hiddenLog.find("] UpdateDatabaseFile");
     EXPECT_NE(handedAt, std::string::npos);
     EXPECT_NE(engineAt, std::string::npos);
     EXPECT_LT(handedAt, engineAt);
     const auto staged = StagingFolders(run.sandbox.installDir);
-    ASSERT_EQ(staged.size(), 1u);
+    ASSERT_EQ(staged.size(), 1u) << hiddenLog;
     const std::wstring staging = run.Installed(staged[0]);
     for (const wchar_t* name : {L"change_a.bin", L"bin\\x.dll", L"new.txt"}) {
         EXPECT_TRUE(pipeline_testing::SameBytes(staging + L"\\" + name, pipeline_testing::UpdateRun::Version7(name)))
@@ -382,7 +402,11 @@ TEST(UpdateEndToEnd, HiddenUpdateThenCopyModeWithoutRestart) { HiddenUpdateThenC
 
 TEST(UpdateEndToEnd, HiddenUpdateThenCopyModeWithRestart) { HiddenUpdateThenCopyMode(true); }
 
-TEST(UpdateEndToEnd, HiddenUpdateWithPatchesThenCopyMode) { HiddenUpdateThenCopyMode(true, true); }
+// With keys built in, the hidden run stages the verified version.ini with its
+// signature, and the copy mode checks them again before it copies.
+TEST(UpdateEndToEnd, SignedHiddenUpdateThenCopyMode) { HiddenUpdateThenCopyMode(true, L"UpdateSigned.exe"); }
+
+TEST(UpdateEndToEnd, HiddenUpdateWithPatchesThenCopyMode) { HiddenUpdateThenCopyMode(true, L"Update.exe", true); }
 
 struct WindowSearch {
     DWORD pid;

@@ -179,8 +179,9 @@ void CUpdateDlg::UpdateFirewallRule(const std::wstring& iniPath, const std::wstr
     const std::wstring name = ReadIniString(iniPath, kUpdate, L"firewall", L"", 512);
     if (name.empty()) return;
     // The name goes to an elevated netsh, which deletes the rule of that
-    // name: only plain names, never one with switches or wildcards.
-    if (!IsPlainRuleName(name)) {
+    // name: only plain names, never one with netsh's own words ("name=all"
+    // deletes every rule of the machine).
+    if (!IsPlainRuleName(name) || ::CompareStringOrdinal(name.c_str(), -1, L"all", -1, TRUE) == CSTR_EQUAL) {
         UPDATEDLG_LOG(WARNING) << "firewall rule name refused: " << WideToUtf8Log(name);
         return;
     }

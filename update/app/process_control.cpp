@@ -21,6 +21,8 @@ namespace {
 
 constexpr DWORD kEndWaitMs = 1000;
 constexpr int kQuitAttempts = 10;
+// How long the client is given to quit after each WM_QUIT.
+constexpr DWORD kQuitWaitMs = 50;
 
 // Calls `visit` for each process of a fresh snapshot, in snapshot order.
 template <typename Visit>
@@ -143,9 +145,9 @@ bool MayEnd(DWORD pid, const wchar_t* exeName, const ProcessFolders& folders) {
     return false;
 }
 
-// Id of the first process named `exeName` (without regard to case) that
-// lies inside `folders`, or -1. Each one outside is logged once per call.
-long FindProcessInside(const std::wstring& exeName, const ProcessFolders& folders) {
+// Ids of every process named `exeName` (without regard to case) that lies
+// inside `folders`; each one outside is logged.
+std::vector<DWORD> FindProcessesInside(const std::wstring& exeName, const ProcessFolders& folders) {
     std::vector<DWORD> named;
     ForEachProcess([&](const PROCESSENTRY32W& entry) {
         if (::CompareStringOrdinal(entry.szExeFile, -1, exeName.c_str(), -1, TRUE) == CSTR_EQUAL) {
@@ -153,10 +155,37 @@ long FindProcessInside(const std::wstring& exeName, const ProcessFolders& folder
         }
         return true;
     });
+    std::vector<DWORD> inside;
     for (DWORD pid : named) {
-        if (MayEnd(pid, exeName.c_str(), folders)) return static_cast<long>(pid);
+        if (MayEnd(pid, exeName.c_str(), folders)) inside.push_back(pid);
     }
-    return -1;
+    return inside;
+}
+
+// Ends the children of `pid` that lie inside `folders` (never this process),
+// asks its first top-level window to quit and terminates it if it runs on.
+void CloseOneClient(DWORD pid, const ProcessFolders& folders) {
+    std::vector<std::pair<DWORD, std::wstring>> children;
+    ForEachProcess([&](const PROCESSENTRY32W& entry) {
+        if (entry.th32ParentProcessID == pid) children.emplace_back(entry.th32ProcessID, entry.szExeFile);
+        return true;
+    });
+    for (const auto& child : children) {
+        if (child.first != ::GetCurrentProcessId() && MayEnd(child.first, child.second.c_str(), folders)) {
+            TerminateWithAllAccess(child.first);
+        }
+    }
+    WindowSearch search = {pid, nullptr};
+    ::EnumWindows(&FindTopLevelWindowOf, reinterpret_cast<LPARAM>(&search));
+    velisk::UniqueKernelHandle client(::OpenProcess(SYNCHRONIZE, FALSE, pid));
+    bool running = true;
+    if (search.found != nullptr) {
+        for (int attempt = 0; attempt < kQuitAttempts && running; ++attempt) {
+            ::PostMessageW(search.found, WM_QUIT, 0, 0);
+            running = client && ::WaitForSingleObject(client.get(), kQuitWaitMs) == WAIT_TIMEOUT;
+        }
+    }
+    if (running) TerminateWithAllAccess(pid);
 }
 
 }  // namespace
@@ -203,31 +232,8 @@ void KillProcessesByName(const std::vector<std::wstring>& names, const ProcessFo
 }
 
 void CloseClientProcess(const std::wstring& exeName, const ProcessFolders& folders) {
-    const long pid = FindProcessInside(exeName, folders);
-    if (pid <= 0) return;
-
-    std::vector<std::pair<DWORD, std::wstring>> children;
-    ForEachProcess([&](const PROCESSENTRY32W& entry) {
-        if (entry.th32ParentProcessID == static_cast<DWORD>(pid)) children.emplace_back(entry.th32ProcessID, entry.szExeFile);
-        return true;
-    });
-    for (const auto& child : children) {
-        if (child.first != ::GetCurrentProcessId() && MayEnd(child.first, child.second.c_str(), folders)) {
-            TerminateWithAllAccess(child.first);
-        }
-    }
-
-    WindowSearch search = {static_cast<DWORD>(pid), nullptr};
-    ::EnumWindows(&FindTopLevelWindowOf, reinterpret_cast<LPARAM>(&search));
-    bool running = true;
-    velisk::UniqueKernelHandle client(::OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(pid)));
-    if (search.found != nullptr) {
-        for (int attempt = 0; attempt < kQuitAttempts && running; ++attempt) {
-            ::PostMessageW(search.found, WM_QUIT, 0, 0);
-            running = client && ::WaitForSingleObject(client.get(), 0) == WAIT_TIMEOUT;
-        }
-    }
-    if (running) TerminateWithAllAccess(static_cast<DWORD>(pid));
+    // Every instance started from the installation holds its files.
+    for (DWORD pid : FindProcessesInside(exeName, folders)) CloseOneClient(pid, folders);
 }
 
 std::vector<std::wstring> CUpdateDlg::ProcessFoldersOfRun() const {

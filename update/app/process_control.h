@@ -44,9 +44,9 @@ long KillProcessById(DWORD pid);
 // without regard to case, or -1.
 long FindProcessByName(const std::wstring& exeName);
 
-// Closes the client: the first process of that name (without regard to case)
-// whose image lies inside `folders`. Ends its direct children that lie inside
-// `folders` too (never this process), posts WM_QUIT to its first top-level
-// window up to 10 times, and terminates it if it is still running. Processes
-// of that name elsewhere are left alone with a WARNING. Reports nothing.
+// Closes the client: every process of that name (without regard to case)
+// whose image lies inside `folders`. For each, ends its direct children that
+// lie inside `folders` too (never this process), posts WM_QUIT to its first
+// top-level window up to 10 times, and terminates it if it is still running.
+// Processes of that name elsewhere are left alone with a WARNING each.
 void CloseClientProcess(const std::wstring& exeName, const ProcessFolders& folders);

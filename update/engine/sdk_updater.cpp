@@ -238,11 +238,6 @@ bool SDKUpdater::RunUpdate(const wchar_t* databaseUrl, const wchar_t* iniPath) {
     }
     m_updateAlgorithm->OpenDatabase(m_newDatabasePath.c_str());
 
-    // Plug-ins run code in this process: loaded only once the new manifest
-    // has been checked (and, with keys, only those it lists, see LoadPlugins).
-    UPDATER_LOG(INFO) << "LoadPlugins";
-    LoadPlugins(m_pluginOptions.pluginDir);
-
     UPDATER_LOG(INFO) << "GetDownloadUrlListFromIniFile";
     std::vector<std::wstring> urls;
     GetDownloadUrlListFromIniFile(iniPath, &urls);
@@ -256,6 +251,12 @@ bool SDKUpdater::RunUpdate(const wchar_t* databaseUrl, const wchar_t* iniPath) {
             return false;
         }
     }
+
+    // Plug-ins run code in this process: loaded only once the new manifest
+    // has been checked and listed (with keys, only libraries it lists with
+    // their digest, see LoadPlugins).
+    UPDATER_LOG(INFO) << "LoadPlugins";
+    LoadPlugins(m_pluginOptions.pluginDir);
 
     std::vector<std::wstring> updateFiles;
     const bool verifiedAll = VerifyInstalledFiles(allFiles, oldFiles, updateFiles);
