@@ -85,7 +85,7 @@ def publish(corpus, served_base, patched):
     out = os.path.join(corpus, "server_patch" if patched else "server_full")
     shutil.rmtree(out, ignore_errors=True)
     cmd = [sys.executable, TOOL, os.path.join(corpus, "new"), str(VERSION_NEW), served_base, out,
-           "--exclude", ".complete"]
+           "--exclude", ".complete", "--unsigned"]
     if patched:
         cmd += ["--patch-from", os.path.join(corpus, "old")]
     t0 = time.perf_counter()

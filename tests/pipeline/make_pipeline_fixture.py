@@ -98,7 +98,7 @@ def write_tree(root, files):
 
 
 def publish(tool, source, version, base_url, out, *options):
-    subprocess.run([sys.executable, tool, source, str(version), base_url, out, *options],
+    subprocess.run([sys.executable, tool, source, str(version), base_url, out, "--unsigned", *options],
                    check=True, stdout=subprocess.DEVNULL)
 
 

@@ -21,7 +21,7 @@ import tempfile
 import zipfile
 
 import digests
-import manifest
+import published
 
 PATCH_SHARE = 0.60
 MAX_PATCHED_FILE_BYTES = 96 * 1024 * 1024   # the updater's limit (update/engine/patch_apply.h)
@@ -89,37 +89,34 @@ def base_from_folder(folder):
     return PatchBase(folder, files)
 
 
-def published_versions(out, version, count):
-    """The `count` highest release numbers below `version` published in OUT."""
-    found = []
-    if os.path.isdir(out):
-        for entry in os.listdir(out):
-            if entry.isdigit() and int(entry) < version and \
-                    os.path.isfile(os.path.join(out, entry, manifest.MANIFEST_NAME + ".zip")):
-                found.append(int(entry))
-    return sorted(found, reverse=True)[:count]
-
-
 def base_from_published(out, earlier, scratch):
     """An earlier release as published in OUT/<earlier>: the files its
     manifest lists, unpacked from their archives into `scratch`, each checked
     against the listed digest."""
     release = os.path.join(out, str(earlier))
-    with zipfile.ZipFile(os.path.join(release, manifest.MANIFEST_NAME + ".zip")) as z:
-        z.extract(manifest.MANIFEST_NAME, scratch)
-    rows = manifest.read_file_rows(os.path.join(scratch, manifest.MANIFEST_NAME))
     files = {}
-    for name, digest in rows:
+    for name, (digest, _) in published.published_files(out, earlier).items():
         archive = os.path.join(release, *name.split("/")) + ".zip"
         if not os.path.isfile(archive):
             continue
-        target = os.path.join(scratch, "files", *name.split("/"))
+        target = os.path.join(scratch, *name.split("/"))
         os.makedirs(os.path.dirname(target), exist_ok=True)
         with zipfile.ZipFile(archive) as z, z.open(os.path.basename(name)) as src, open(target, "wb") as dst:
             shutil.copyfileobj(src, dst)
         if os.path.getsize(target) > 0 and digests.file_digest(target) == digest:
             files[name] = (target, digest)
     return PatchBase("%s (published)" % release, files)
+
+
+def patch_bases(out, version, folders, published_count, scratch):
+    """The bases to patch from: each client folder of `folders`, then the
+    `published_count` latest releases below `version` published in OUT
+    (unpacked below `scratch`)."""
+    bases = [base_from_folder(folder) for folder in folders]
+    earlier = [v for v in published.published_versions(out) if v < version]
+    for release in reversed(earlier[len(earlier) - published_count:] if published_count > 0 else []):
+        bases.append(base_from_published(out, release, os.path.join(scratch, str(release))))
+    return bases
 
 
 def _make_patch(zstd, old, new, patch_path):

@@ -21,6 +21,7 @@ import archives
 import digests
 import manifest
 import patches as patching
+import published
 import signing
 from version_ini import VersionIni
 
@@ -103,15 +104,57 @@ def build_ini(template_path, version, base_url, version_name, notes_path, settin
     return ini.text()
 
 
+def _check_version(out, version, force, allow_older, log):
+    """Refuses a release number below the newest published one (unless
+    allowed) and an existing one (unless forced); returns the newest."""
+    versions = published.published_versions(out)
+    newest = versions[-1] if versions else None
+    if newest is not None and version < newest:
+        if not allow_older:
+            raise ReleaseError("version %d is older than version %d, the newest in %s: updaters with keys "
+                               "refuse it and updaters without keys would install a downgrade "
+                               "(--allow-older publishes it anyway)" % (version, newest, out))
+        log("warning: version %d is older than version %d; updaters built with keys will refuse it"
+            % (version, newest))
+    if os.path.exists(os.path.join(out, str(version))) and not force:
+        raise ReleaseError("%s exists (use --force to replace it)" % os.path.join(out, str(version)))
+    return newest
+
+
+def _move_into_place(staging, release_dir):
+    """Renames the finished `staging` folder to `release_dir`; an earlier
+    release there is moved aside first and removed only afterwards, so a
+    failure leaves one complete release in place."""
+    previous = None
+    if os.path.exists(release_dir):
+        previous = tempfile.mkdtemp(prefix="." + os.path.basename(release_dir) + ".old-",
+                                    dir=os.path.dirname(release_dir))
+        os.rmdir(previous)
+        os.rename(release_dir, previous)
+    try:
+        os.rename(staging, release_dir)
+    except OSError:
+        if previous:
+            os.rename(previous, release_dir)
+        raise
+    if previous:
+        shutil.rmtree(previous, ignore_errors=True)
+
+
 def make_release(source, version, base_url, out, *, version_name=None, ini_template=None,
                  notes=None, settings=(), servers=(), excludes=(), force=False, sign_key=None,
-                 patch_from=(), patch_from_published=0, log=print):
+                 unsigned=False, allow_older=False, dry_run=False, patch_from=(), patch_from_published=0,
+                 log=print):
     """Writes the release tree; returns a dict of what was written. With
     `sign_key` (a P-256 private key in PEM) the manifest archive also holds
-    ProgramConfig.zdb.sig, the signature of the manifest's exact bytes.
-    `patch_from` (client folders of earlier releases) and
-    `patch_from_published` (that many of the latest earlier releases found in
-    `out`) add zstd patches and the manifest's FilePatch table."""
+    ProgramConfig.zdb.sig, the signature of the manifest's exact bytes, and
+    version.ini gets version.ini.sig; without one the release is refused
+    unless `unsigned`. Everything is written into a folder beside
+    OUT/VERSION that takes its place only when complete; `dry_run` writes
+    nothing and only logs the summary. `patch_from` (client folders of
+    earlier releases) and `patch_from_published` (that many of the latest
+    earlier releases in OUT) add zstd patches and the manifest's FilePatch
+    table."""
     if not os.path.isdir(source):
         raise ReleaseError("no client folder at %s" % source)
     if not 0 <= version <= 0x7FFFFFFF:
@@ -120,6 +163,9 @@ def make_release(source, version, base_url, out, *, version_name=None, ini_templ
         raise ReleaseError("the download base URL must end with '/' (the version follows it directly)")
     if len(base_url) > MAX_URL_CHARS:
         raise ReleaseError("the download base URL is longer than %d characters" % MAX_URL_CHARS)
+    if not sign_key and not unsigned:
+        raise ReleaseError("no signing key: give --sign-key (or VELISK_RELEASE_SIGN_KEY), or --unsigned to "
+                           "publish a release that updaters built with keys refuse")
 
     if sign_key:
         signing.check_private_key(sign_key)  # before anything is written
@@ -127,22 +173,47 @@ def make_release(source, version, base_url, out, *, version_name=None, ini_templ
     if not names:
         raise ReleaseError("the client folder holds no files to publish")
     warnings = check_names(names)
-
+    newest = _check_version(out, version, force, allow_older, log)
     if patch_from or patch_from_published:
         patching.zstd_command()  # before anything is written
-    release_dir = os.path.join(out, str(version))
-    if os.path.exists(release_dir):
-        if not force:
-            raise ReleaseError("%s exists (use --force to replace it)" % release_dir)
-        shutil.rmtree(release_dir)
+
+    final_dir = os.path.join(out, str(version))
+    if not dry_run:
+        os.makedirs(out, exist_ok=True)
+    # Beside OUT/VERSION, so that the finished folder is renamed into place;
+    # a dry run works in the system's temporary folder and leaves OUT alone.
+    scratch_root = tempfile.mkdtemp(prefix=".%d.partial-" % version, dir=None if dry_run else out)
+    release_dir = os.path.join(scratch_root, str(version))
     os.makedirs(release_dir)
+    def log_final(line):  # paths as they will be once the release is in place
+        log(line.replace(release_dir, final_dir))
 
-    scratch_bases = tempfile.TemporaryDirectory()
-    bases = [patching.base_from_folder(folder) for folder in patch_from]
-    for earlier in patching.published_versions(out, version, patch_from_published):
-        bases.append(patching.base_from_published(out, earlier, os.path.join(scratch_bases.name, str(earlier))))
+    try:
+        bases = patching.patch_bases(out, version, patch_from, patch_from_published,
+                                     os.path.join(scratch_root, "bases"))
+        result = _write_release(source, version, base_url, release_dir, names, warnings, version_name,
+                                ini_template, notes, settings, servers, sign_key, bases, log_final)
+        old_files = published.published_files(out, newest) if newest is not None else {}
+        for line in published.change_summary(newest, old_files, result["files"], result["archive_sizes"],
+                                             os.path.getsize(result["manifest_archive"])):
+            log(line)
+        if dry_run:
+            log("dry run: nothing written to %s" % out)
+        else:
+            _move_into_place(release_dir, final_dir)
+    finally:
+        shutil.rmtree(scratch_root, ignore_errors=True)
+    for key in ("manifest_archive", "ini"):
+        result[key] = os.path.join(final_dir, os.path.relpath(result[key], release_dir))
+    result["release_dir"] = final_dir
+    return result
 
-    rows, total_bytes, patch_rows = [], 0, []
+
+def _write_release(source, version, base_url, release_dir, names, warnings, version_name, ini_template,
+                   notes, settings, servers, sign_key, bases, log):
+    """Writes every file of the release into `release_dir` (which exists),
+    with patches from each of `bases` (patches.PatchBase)."""
+    rows, total_bytes, archive_sizes, patch_rows = [], 0, {}, []
     for name in names:
         path = os.path.join(source, *name.split("/"))
         size = os.path.getsize(path)
@@ -152,13 +223,13 @@ def make_release(source, version, base_url, out, *, version_name=None, ini_templ
         rows.append((name, digests.file_digest(path)))
         archive_path = os.path.join(release_dir, *name.split("/")) + ".zip"
         archive_size = archives.write_file_archive(path, archive_path)
+        archive_sizes[name] = archive_size
         if archive_size >= archives.ARCHIVE_LIMIT:
             warnings.append("%s: its archive reaches 4 GiB, which the updater cannot read" % name)
         total_bytes += size
         log("wrote %s" % archive_path)
         if bases:
             patch_rows += patching.write_patches(bases, name, path, rows[-1][1], archive_size, release_dir, log)
-    scratch_bases.cleanup()
 
     with tempfile.TemporaryDirectory() as scratch:
         database = os.path.join(scratch, manifest.MANIFEST_NAME)
@@ -166,7 +237,7 @@ def make_release(source, version, base_url, out, *, version_name=None, ini_templ
         signature = signing.sign_file(database, sign_key) if sign_key else None
         manifest_archive = os.path.join(release_dir, MANIFEST_ARCHIVE)
         archives.write_manifest_archive(database, signature, manifest_archive)
-    log("wrote %s (%s)" % (manifest_archive, "signed" if sign_key else "not signed"))
+    log("wrote %s (%s)" % (manifest_archive, "signed" if sign_key else "NOT signed: updaters with keys refuse it"))
 
     ini_path = os.path.join(release_dir, INI_NAME)
     template = ini_template if ini_template is not None else os.path.join(source, INI_NAME)
@@ -189,4 +260,4 @@ def make_release(source, version, base_url, out, *, version_name=None, ini_templ
     log("version.ini URL: %s%d/%s" % (base_url, version, INI_NAME))
     return {"release_dir": release_dir, "files": rows, "manifest_archive": manifest_archive,
             "manifest_url": manifest_url, "ini": ini_path, "warnings": warnings,
-            "signed": bool(sign_key), "patches": patch_rows}
+            "signed": bool(sign_key), "archive_sizes": archive_sizes, "patches": patch_rows}
