@@ -117,16 +117,16 @@ TEST(ManifestAuthentication, SignatureAndVersionDecide) {
             ASSERT_TRUE(WriteBytes(dir / L"version.ini", c.installedIni));
         }
         const std::string before = ReadBytes(dir / L"ProgramConfig.zdb");
-        EXPECT_EQ(AuthenticateManifest(dir / L"ProgramConfig.zdb", dir / L"version.ini", TrustedManifestKeys()),
+        EXPECT_EQ(AuthenticateManifest(before, dir / L"ProgramConfig.zdb", dir / L"version.ini", TrustedManifestKeys()),
                   c.accepted)
             << c.name;
         EXPECT_EQ(ReadBytes(dir / L"ProgramConfig.zdb"), before) << c.name << ": the check changed the manifest";
     }
 }
 
-TEST(ManifestAuthentication, AMissingManifestIsRefused) {
+TEST(ManifestAuthentication, AnEmptyManifestIsRefused) {
     ScratchDir dir(L"mauth");
-    EXPECT_FALSE(AuthenticateManifest(dir / L"ProgramConfig.zdb", dir / L"version.ini", TrustedManifestKeys()));
+    EXPECT_FALSE(AuthenticateManifest("", dir / L"ProgramConfig.zdb", dir / L"version.ini", TrustedManifestKeys()));
 }
 
 }  // namespace
