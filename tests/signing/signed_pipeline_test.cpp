@@ -155,8 +155,16 @@ TEST(SignedPipeline, JournalPlantedBesideTheVerifiedManifestChangesNothing) {
     EXPECT_FALSE(run.Run());
 
     EXPECT_EQ(log.Count("manifest signature checked: key 1 of 2"), 1);
+    // The genuine manifest was read (its files were fetched) and the
+    // attacker's new.txt failed against the genuine digest.
+    EXPECT_EQ(run.FileRequests().size(), 3u);
+    int refused = 0;
+    for (const FileUpdateStatus& record : run.statuses.records()) {
+        refused += record.status == FUS_VERIFYFAIL && std::wstring(record.fileName) == L"new.txt" ? 1 : 0;
+    }
+    EXPECT_EQ(refused, 1);
     EXPECT_EQ(run.statuses.codes().back(), FUS_FAIL);
-    EXPECT_EQ(Snapshot(run.installDir), before);  // the attacker's new.txt failed against the genuine digest
+    EXPECT_EQ(Snapshot(run.installDir), before);
 }
 
 }  // namespace
