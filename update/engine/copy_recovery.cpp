@@ -11,7 +11,6 @@
 #include "engine/manifest_names.h"
 #include "engine/plain_paths.h"
 #include "engine/sdk_updater.h"
-#include "velisk/handles.h"
 
 namespace {
 

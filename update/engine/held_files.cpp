@@ -1,5 +1,7 @@
 #include "engine/held_files.h"
 
+#include <utility>
+
 bool HeldFiles::Hold(const std::wstring& name, const std::wstring& path) {
     m_files.erase(name);
     velisk::UniqueFileHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
