@@ -119,7 +119,7 @@ def key_points(pems):
     import signing  # noqa: E402  (the release tool's key reader)
     try:
         return [signing.public_point_from_pem(p) for p in pems]
-    except (signing.SigningError, OSError) as error:
+    except (signing.SigningError, OSError, ValueError) as error:  # ValueError: not even text
         raise BundleError("manifest key: %s" % error)
 
 

@@ -270,6 +270,9 @@ class ManifestKeys(unittest.TestCase):
         return result, (os.listdir(out) if os.path.isdir(out) else [])
 
     def test_no_bundle_without_keys_or_with_keys_its_update_exe_lacks(self):
+        not_a_key = os.path.join(ARGS.work, "not a key.pem")
+        with open(not_a_key, "w") as f:
+            f.write("-----BEGIN CERTIFICATE-----\n")
         no_keys = {k: v for k, v in os.environ.items() if k != "VELISK_MANIFEST_PUBLIC_KEYS"}
         cases = (("no keys", [], no_keys, "no manifest signing key: name the publisher's public keys with "
                   "--manifest-keys a.pem,b.pem (or VELISK_MANIFEST_PUBLIC_KEYS)"),
@@ -278,8 +281,8 @@ class ManifestKeys(unittest.TestCase):
                   "does not carry the key table of"),
                  ("keys from the variable", [], dict(no_keys, VELISK_MANIFEST_PUBLIC_KEYS=test_key("first")),
                   "does not carry the key table of"),
-                 ("not a key", ["--manifest-keys", os.path.join(ARGS.source, "README.md")], None,
-                  "not a PEM public key"))
+                 ("not a key", ["--manifest-keys", not_a_key], None, "not a PEM public key"),
+                 ("not text", ["--manifest-keys", os.path.join(ARGS.source, "README.md")], None, "manifest key: "))
         for name, options, env, message in cases:
             with self.subTest(name):
                 result, written = self.make_bundle(*options, env=env)
