@@ -96,6 +96,7 @@ class MakeReleaseTest(unittest.TestCase):
             "names differing in case": ({"A.dll": b"x", "a.dll": b"y"}, ["http://h/"]),
             "name over 255 characters": ({"d" * 200 + "/" + "f" * 60: b"x"}, ["http://h/"]),
             "name with a colon": ({"a:b.txt": b"x"}, ["http://h/"]),
+            "top-level folder named like a backup": ({"UPDATE.Backup.12/a.txt": b"x"}, ["http://h/"]),
             "base URL without a slash": ({"a.txt": b"x"}, ["http://h"]),
             "no files": ({}, ["http://h/"]),
         }
