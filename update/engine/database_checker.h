@@ -1,8 +1,8 @@
 // The manifest checker: IVkUpdateAlgorithm over a ProgramConfig.zdb file.
 #pragma once
 
-#include <map>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
