@@ -310,14 +310,19 @@ std::vector<std::wstring> StagingFolders(const std::wstring& installDir) {
 
 // A hidden update stages version 7 and hands the client the copy command;
 // the copy mode that the client would start then puts it in place.
-void HiddenUpdateThenCopyMode(bool restart, const std::wstring& program = L"Update.exe", bool patched = false) {
-    EndToEnd run(program);
-    if (patched) run.UseDeltaRelease();
+// Makes the next run of `run` a hidden one.
+void AskForAHiddenRun(EndToEnd& run) {
     run.WriteNewIni(L"hide=1\r\nminHideVersion=6\r\n");
     ASSERT_TRUE(::WritePrivateProfileStringW(L"update", L"canHide", L"1", run.Installed(L"version.ini").c_str()));
     // Wine's profile cache tells a replaced file from the one it read by its
     // write time alone; both files were written within one clock tick here.
     ASSERT_TRUE(SetWriteTimeBack(run.Installed(L"version.ini")));
+}
+
+void HiddenUpdateThenCopyMode(bool restart, const std::wstring& program = L"Update.exe", bool patched = false) {
+    EndToEnd run(program);
+    if (patched) run.UseDeltaRelease();
+    AskForAHiddenRun(run);
     const std::wstring installedLauncher = run.Installed(L"zuZavozeVororiz.exe");
     ASSERT_TRUE(::CopyFileW(BinFile(L"launcher_standin.exe").c_str(), installedLauncher.c_str(), FALSE));
 
@@ -405,6 +410,28 @@ TEST(UpdateEndToEnd, HiddenUpdateThenCopyModeWithRestart) { HiddenUpdateThenCopy
 // With keys built in, the hidden run stages the verified version.ini with its
 // signature, and the copy mode checks them again before it copies.
 TEST(UpdateEndToEnd, SignedHiddenUpdateThenCopyMode) { HiddenUpdateThenCopyMode(true, L"UpdateSigned.exe"); }
+// Without a client to hand the copy command to, nothing would ever copy what
+// a hidden run stages: the run downloads and stages nothing and fails.
+TEST(UpdateEndToEnd, HiddenRunWhoseClientCannotBeStartedFailsAndStagesNothing) {
+    EndToEnd run;
+    AskForAHiddenRun(run);
+    ASSERT_TRUE(::DeleteFileW(run.ClientPath().c_str()));
+
+    ASSERT_TRUE(run.sandbox.Run(run.sandbox.UpdateModeArguments(run.ManifestUrl(), 0), kLocalStatistics))
+        << run.sandbox.problem();
+
+    const std::string errors = run.sandbox.Log("error");
+    EXPECT_NE(errors.find("client not started for the copy: ShellExecute returned "), std::string::npos) << errors;
+    const std::regex errorLine("(^|\n)E\\d{4}");
+    EXPECT_EQ(std::distance(std::sregex_iterator(errors.begin(), errors.end(), errorLine), std::sregex_iterator()), 1)
+        << errors;  // one ERROR line
+    const std::string info = run.sandbox.Log("info");
+    EXPECT_NE(info.find("BeginUpdate over 0"), std::string::npos) << info;
+    EXPECT_EQ(info.find("Auto update success"), std::string::npos) << info;
+    EXPECT_TRUE(StagingFolders(run.sandbox.installDir).empty());
+    EXPECT_TRUE(pipeline_testing::SameBytes(run.Installed(L"change_a.bin"), Fixture(L"v1/install/change_a.bin")));
+    EXPECT_TRUE(run.served.Requests().empty());  // nothing downloaded
+}
 
 TEST(UpdateEndToEnd, HiddenUpdateWithPatchesThenCopyMode) { HiddenUpdateThenCopyMode(true, L"Update.exe", true); }
 
@@ -469,6 +496,39 @@ TEST(UpdateEndToEnd, ConfirmedCloseDuringTheDownloadCancelsItAndRestartsTheClien
     EXPECT_EQ(ReadBytes(run.Installed(L"version.ini")), installedIni);
     EXPECT_TRUE(FileExists(run.Installed(L"logs\\old.log")));
     ASSERT_TRUE(WaitFor([&] { return !run.sandbox.ClientStarts().empty() && !run.sandbox.LauncherStarts().empty(); }));
+    const std::wstring restarted = run.sandbox.ClientStarts()[0].cmd;
+    EXPECT_EQ(restarted.substr(restarted.size() - 11), L" --noupdate") << WideToUtf8String(restarted);
+}
+
+// A file that the server never delivers (every attempt answers 404): after
+// the attempt bound the visible run fails like any failed run, on its own.
+// The pauses between attempts are shortened (test builds only); the count of
+// attempts is the shipped one.
+TEST(UpdateEndToEnd, VisibleRunWhoseFileNeverComesEndsAndRestartsTheClient) {
+    EndToEnd run;
+    run.baseUrl = run.served.FaultUrl("status=404", "a/b/");
+    run.WriteNewIni(L"");
+    const std::string installedIni = ReadBytes(run.Installed(L"version.ini"));
+    std::map<std::wstring, std::wstring> environment = kLocalStatistics;
+    environment[L"VELISK_ATTEMPT_PAUSE_MS"] = L"20";
+    velisk::UniqueKernelHandle update =
+        run.sandbox.Start(run.sandbox.UpdateModeArguments(run.ManifestUrl(), 0), environment);
+    ASSERT_TRUE(update) << run.sandbox.problem();
+    ASSERT_EQ(::WaitForSingleObject(update.get(), 120000), WAIT_OBJECT_0);
+
+    size_t attempts = 0;
+    for (const auto& r : run.served.Requests()) attempts += r.path.find("/a/b/7/bin/x.dll.zip") != std::string::npos;
+    EXPECT_EQ(attempts, 16u);  // 8 over HTTPS, 8 over HTTP
+    const std::string warnings = run.sandbox.Log("warning");
+    EXPECT_NE(warnings.find("download given up after failed attempts without progress=8"), std::string::npos);
+    const std::string log = run.sandbox.Log("info");
+    EXPECT_NE(log.find("BeginUpdate over 0"), std::string::npos);
+    EXPECT_NE(log.find("point update_ifsucc: "), std::string::npos);
+    EXPECT_TRUE(pipeline_testing::SameBytes(run.Installed(L"change_a.bin"), Fixture(L"v1/install/change_a.bin")));
+    EXPECT_TRUE(FileExists(run.Installed(L"old.txt")));
+    EXPECT_FALSE(FileExists(run.Installed(L"new.txt")));
+    EXPECT_EQ(ReadBytes(run.Installed(L"version.ini")), installedIni);
+    ASSERT_TRUE(WaitFor([&] { return !run.sandbox.ClientStarts().empty(); }));
     const std::wstring restarted = run.sandbox.ClientStarts()[0].cmd;
     EXPECT_EQ(restarted.substr(restarted.size() - 11), L" --noupdate") << WideToUtf8String(restarted);
 }

@@ -14,9 +14,15 @@ OUT_DIR afterwards:
     bad/installed_outside.zdb   an installed manifest that also lists
                             "../outside.txt"
     bad/wrong_x.dll.zip     an archive of bin/x.dll whose bytes are not the
-                            listed ones
+                            listed ones (of the listed sizes)
     bad/installed_renamed.zdb   version 6's manifest with the names spelt in
                             other cases and separators ("BIN\\X.DLL")
+    bad/unsized/ProgramConfig.zdb.zip   version 7's manifest as a release made
+                            before the size columns had it
+    bad/bomb_change_a.bin.zip   an archive of change_a.bin, smaller than the
+                            listed one, whose entry inflates to 200 MiB
+    bad/bomb/ProgramConfig.zdb.zip   a manifest archive whose entry inflates
+                            to 300 MiB
     interrupted/v1/install/ and interrupted/v2/server/a/b/7/   a pair of
                             versions whose copy phase takes long enough to be
                             cut off (a large file between small ones)
@@ -64,6 +70,8 @@ def big_file(rng, size):
 def interrupted_versions(rng):
     v1 = {
         "a_first.txt": b"first file, version 6\n",
+        "1033/strings.dll": b"English strings\n",  # locale folders: all digits, yet never backups
+        "2052/strings.dll": b"Chinese strings, version 6\n",
         "big.bin": big_file(rng, 24 << 20),
         "keep.txt": b"kept\n",
         "old.txt": b"only version 6\n",
@@ -71,6 +79,8 @@ def interrupted_versions(rng):
     }
     v2 = {
         "a_first.txt": b"first file, version 7, longer\n",
+        "1033/strings.dll": b"English strings\n",
+        "2052/strings.dll": b"Chinese strings, version 7\n",
         "big.bin": big_file(rng, 24 << 20),
         "keep.txt": b"kept\n",
         "new_dir/new.txt": b"new in version 7\n",
@@ -133,9 +143,10 @@ def publish_delta(tool, out, rng, v2_common, archives, digests, manifest):
     subprocess.run(["zstd", "-q", "-19", "--patch-from=" + os.path.join(install, "bin", "core.dll"),
                     os.path.join(bad, "core.dll"), "-o", patch], check=True, stderr=subprocess.DEVNULL)
     os.remove(os.path.join(bad, "core.dll"))
-    rows = manifest.read_file_rows(os.path.join(out, "delta", "v2", "manifest", manifest.MANIFEST_NAME))
     archive_size = os.path.getsize(os.path.join(server, "7", "bin", "core.dll.zip"))
     connection = sqlite3.connect(os.path.join(out, "delta", "v2", "manifest", manifest.MANIFEST_NAME))
+    rows = [(name, bytes(digest), size, archive) for name, digest, size, archive in
+            connection.execute("SELECT SectionName, SHA1, FileSize, ArchiveSize FROM FileVersion")]
     patch_rows = [row for row in connection.execute("SELECT * FROM FilePatch") if row[0] != "bin/core.dll"]
     connection.close()
     patch_rows.append(("bin/core.dll", digests.bytes_digest(v1["bin/core.dll"]), os.path.getsize(patch),
@@ -144,6 +155,17 @@ def publish_delta(tool, out, rng, v2_common, archives, digests, manifest):
     manifest.write_manifest(database, rows, ["http://localhost/a/b/"], 7, patch_rows)
     archives.write_file_archive(database, database + ".zip")
     os.remove(database)
+
+
+def write_zero_bomb(archive_path, entry_name, mebibytes):
+    """An archive whose one entry is `mebibytes` MiB of zeros (it deflates
+    about a thousandfold)."""
+    os.makedirs(os.path.dirname(archive_path), exist_ok=True)
+    with zipfile.ZipFile(archive_path, "w", compression=zipfile.ZIP_DEFLATED) as z:
+        with z.open(entry_name, "w") as entry:
+            block = bytes(1 << 20)
+            for _ in range(mebibytes):
+                entry.write(block)
 
 
 def unpack_manifest(archive, folder):
@@ -194,13 +216,22 @@ def main(tool, out):
     wrong = os.path.join(bad, "wrong", "x.dll")
     os.makedirs(os.path.dirname(wrong))
     with open(wrong, "wb") as f:
-        f.write(b"x-version-2" * 699 + b"tampered!!!")
+        # The listed length, and an archive no larger than the listed one.
+        f.write(b"x-version-2" * 699 + b"x-version-x")
     archives.write_file_archive(wrong, os.path.join(bad, "wrong_x.dll.zip"))
 
     renamed = {"bin/x.dll": "BIN\\X.DLL", "change_a.bin": "Change_A.bin", "sub/keep2.dat": "SUB\\Keep2.DAT"}
     manifest.write_manifest(os.path.join(bad, "installed_renamed.zdb"),
                             [(renamed.get(name, name), digest) for name, digest in v1_rows],
                             ["http://localhost/a/b/"], 6)
+
+    unsized = os.path.join(bad, "unsized", manifest.MANIFEST_NAME)
+    os.makedirs(os.path.dirname(unsized))
+    manifest.write_manifest(unsized, rows, ["http://localhost/a/b/"], 7)
+    archives.write_file_archive(unsized, unsized + ".zip")
+    os.remove(unsized)
+    write_zero_bomb(os.path.join(bad, "bomb_change_a.bin.zip"), "change_a.bin", 200)
+    write_zero_bomb(os.path.join(bad, "bomb", manifest.MANIFEST_NAME + ".zip"), manifest.MANIFEST_NAME, 300)
 
     # A pair of versions for cutting a copy off midway.
     cut_v1, cut_v2 = interrupted_versions(rng)

@@ -5,10 +5,15 @@ import sqlite3
 MANIFEST_NAME = "ProgramConfig.zdb"
 
 _SCHEMA = """
-CREATE TABLE FileVersion (SectionName TEXT NOT NULL, SHA1 BLOB NOT NULL);
 CREATE TABLE ConfigServer (SectionName TEXT NOT NULL);
 CREATE TABLE ProgramVersion (SectionName TEXT NOT NULL, Version INTEGER NOT NULL);
 """
+# Updaters bound each download by ArchiveSize and each unpacked file by
+# FileSize; older updaters ignore the extra columns.
+_FILES_WITH_SIZES = ("CREATE TABLE FileVersion (SectionName TEXT NOT NULL, SHA1 BLOB NOT NULL, "
+                     "FileSize INTEGER NOT NULL, ArchiveSize INTEGER NOT NULL);")
+# The table as releases made before the sizes had it.
+_FILES_WITHOUT_SIZES = "CREATE TABLE FileVersion (SectionName TEXT NOT NULL, SHA1 BLOB NOT NULL);"
 
 
 # Patches against earlier versions of a file; updaters that do not know the
@@ -22,20 +27,33 @@ CREATE TABLE FilePatch (SectionName TEXT NOT NULL, FromSHA1 BLOB NOT NULL, Patch
 def write_manifest(path, files, servers, version, patches=()):
     """Creates the database at `path` (which must not exist).
 
-    files: (name, digest) pairs, name relative with "/" between levels and
-    digest 20 bytes in the manifest layout; rows keep the given order.
+    files: (name, digest, size, archive_size) rows, name relative with "/"
+    between levels, digest 20 bytes in the manifest layout, size the file's
+    bytes and archive_size its archive's bytes; rows keep the given order.
+    (name, digest) pairs instead make the manifest of an older release,
+    without the size columns.
     servers: download server base URLs; version: the release number.
     patches: FilePatch rows (name, from_digest, patch_size, target_size,
     archive_size); the table is written only when there are some, so a
     release without patches has exactly the manifest it had before.
     """
+    files = list(files)
+    with_sizes = all(len(row) == 4 for row in files)
+    if not with_sizes and not all(len(row) == 2 for row in files):
+        raise ValueError("file rows must all have sizes or none")
     connection = sqlite3.connect(str(path))
     try:
         with connection:
-            connection.executescript(_SCHEMA)
-            connection.executemany(
-                "INSERT INTO FileVersion (SectionName, SHA1) VALUES (?, ?)",
-                [(name, sqlite3.Binary(digest)) for name, digest in files])
+            connection.executescript(_SCHEMA + (_FILES_WITH_SIZES if with_sizes else _FILES_WITHOUT_SIZES))
+            if with_sizes:
+                connection.executemany(
+                    "INSERT INTO FileVersion (SectionName, SHA1, FileSize, ArchiveSize) VALUES (?, ?, ?, ?)",
+                    [(name, sqlite3.Binary(digest), size, archive_size)
+                     for name, digest, size, archive_size in files])
+            else:
+                connection.executemany(
+                    "INSERT INTO FileVersion (SectionName, SHA1) VALUES (?, ?)",
+                    [(name, sqlite3.Binary(digest)) for name, digest in files])
             connection.executemany(
                 "INSERT INTO ConfigServer (SectionName) VALUES (?)",
                 [(server,) for server in servers])
@@ -52,12 +70,3 @@ def write_manifest(path, files, servers, version, patches=()):
     finally:
         connection.close()
 
-
-def read_file_rows(path):
-    """The (name, digest) rows of the FileVersion table of the manifest at `path`."""
-    connection = sqlite3.connect("file:%s?mode=ro" % path, uri=True)
-    try:
-        return [(name, bytes(digest)) for name, digest in
-                connection.execute("SELECT SectionName, SHA1 FROM FileVersion")]
-    finally:
-        connection.close()

@@ -32,6 +32,10 @@ ALWAYS_EXCLUDED = (manifest.MANIFEST_NAME, INI_NAME)
 
 MAX_NAME_CHARS = 255     # width of the updater's name slots
 MAX_URL_CHARS = 254      # [update] url is read into 255 characters
+# Start of the updater's backup folders in the installation (folded case):
+# no top-level name of a release may begin with it, so that no folder of a
+# release can ever be taken for a backup.
+RESERVED_TOP_LEVEL_PREFIX = "update.backup."
 _WINDOWS_FORBIDDEN = set('<>:"\\|?*')
 _URL_UNSAFE = set(" #%")
 
@@ -75,6 +79,9 @@ def check_names(names):
         if unsafe:
             warnings.append("%s: characters %r are sent unescaped in the download URL"
                             % (name, "".join(unsafe)))
+        if name.split("/")[0].lower().startswith(RESERVED_TOP_LEVEL_PREFIX):
+            problems.append("%s: top-level names starting with %r are the updater's backup folders"
+                            % (name, "Update.backup."))
         folded = name.lower()
         if folded in seen:
             problems.append("%s: differs from %s only in letter case" % (name, seen[folded]))
@@ -220,12 +227,13 @@ def _write_release(source, version, base_url, release_dir, names, warnings, vers
         if size == 0:
             warnings.append("%s: empty; the updater cannot unpack empty files, so "
                             "installations without it cannot receive it" % name)
-        rows.append((name, digests.file_digest(path)))
+        digest = digests.file_digest(path)
         archive_path = os.path.join(release_dir, *name.split("/")) + ".zip"
         archive_size = archives.write_file_archive(path, archive_path)
         archive_sizes[name] = archive_size
         if archive_size >= archives.ARCHIVE_LIMIT:
             warnings.append("%s: its archive reaches 4 GiB, which the updater cannot read" % name)
+        rows.append((name, digest, size, archive_size))
         total_bytes += size
         log("wrote %s" % archive_path)
         if bases:

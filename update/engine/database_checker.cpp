@@ -7,6 +7,7 @@
 #include <cstring>
 #include <cwchar>
 #include <new>
+#include <utility>
 
 #include "diag/text_format.h"
 #include "diag/unit_log.h"
@@ -28,6 +29,17 @@ std::string DigestHex(const unsigned char* digest) {
     char hex[768];
     BytesToHex(digest, static_cast<int>(kFileDigestBytes), hex, sizeof(hex));
     return hex;
+}
+
+// A size column's value: nothing for NULL (or no such column), the value
+// when it is an integer of at least `least`; false when it is neither.
+bool ReadSize(const SqliteRow& row, int column, int64_t least, std::optional<uint64_t>& size) {
+    size.reset();
+    if (row.IsNull(column)) return true;
+    const std::optional<int64_t> value = row.GetStoredInt64(column);
+    if (!value || *value < least) return false;
+    size = static_cast<uint64_t>(*value);
+    return true;
 }
 
 // Why a FileVersion row cannot be used, or null when it can.
@@ -57,6 +69,15 @@ bool DataBaseChecker::OpenDatabase(const wchar_t* path) {
     return true;
 }
 
+void DataBaseChecker::OpenDatabaseBytes(const std::wstring& path, std::string bytes) {
+    m_connection.reset();
+    m_connection = std::make_unique<SqliteConnection>(path);
+    const int result = m_connection->OpenBytes(std::move(bytes));
+    if (result != 0) {
+        DATABASE_LOG(WARNING) << "OpenDatabase fails ret=" << result << " path=" << WideToUtf8Log(path);
+    }
+}
+
 bool DataBaseChecker::ReadFileRows() {
     m_fileList.clear();
     if (!m_connection) return true;
@@ -65,6 +86,8 @@ bool DataBaseChecker::ReadFileRows() {
     const SqliteRow row = query.row();
     const int nameColumn = row.ColumnIndex(L"SectionName");
     const int sha1Column = row.ColumnIndex(L"SHA1");
+    const int fileSizeColumn = row.ColumnIndex(L"FileSize");        // -1 in older releases
+    const int archiveSizeColumn = row.ColumnIndex(L"ArchiveSize");  // the same
     do {
         wchar_t name[kNameBufferChars] = {};
         const int nameLength = row.GetText(nameColumn, name, kNameBufferChars);
@@ -75,6 +98,13 @@ bool DataBaseChecker::ReadFileRows() {
             return false;
         }
         FileEntry entry;
+        if (!ReadSize(row, fileSizeColumn, 0, entry.fileBytes) ||
+            !ReadSize(row, archiveSizeColumn, 1, entry.archiveBytes)) {
+            DATABASE_LOG(ERROR) << "manifest row rejected: FileSize or ArchiveSize not a size row="
+                                << m_fileList.size() + 1 << " name=" << WideToUtf8Log(name);
+            m_fileList.clear();
+            return false;
+        }
         entry.name.assign(name, static_cast<size_t>(nameLength));
         row.GetBlob(sha1Column, entry.sha1, static_cast<int>(kFileDigestBytes));
         m_fileList.push_back(std::move(entry));
@@ -177,10 +207,30 @@ void DataBaseChecker::DeleteThis(unsigned int) { delete this; }
 bool DataBaseChecker::VerifyDownloadedFile(const wchar_t* name) {
     const auto it = m_fileTable.find(name != nullptr ? name : L"");
     if (it == m_fileTable.end()) return true;
-    return !IsNeedUpdate(it->second, m_downloadDir);
+    const HANDLE held = m_heldFiles != nullptr ? m_heldFiles->Find(it->first) : nullptr;
+    if (held == nullptr) return !IsNeedUpdate(it->second, m_downloadDir);
+    DATABASE_LOG(INFO) << "IsNeedUpdate: " << WideToUtf8Log(m_downloadDir + it->first) << " (held open)";
+    unsigned char digest[kFileDigestBytes] = {};
+    const bool hashed = CalOpenFileSHA1(held, digest);
+    DATABASE_LOG(INFO) << "CalFileSHA1 ret: " << (hashed ? 1 : 0);
+    if (std::memcmp(it->second.sha1, digest, kFileDigestBytes) != 0) {
+        DATABASE_LOG(INFO) << "file->sha1 = " << DigestHex(it->second.sha1);
+        DATABASE_LOG(INFO) << "dstSha1 = " << DigestHex(digest);
+        return false;
+    }
+    return true;
 }
 
 void DataBaseChecker::SetDownloadDir(const wchar_t* dir) { m_downloadDir = dir != nullptr ? dir : L""; }
+
+bool DataBaseChecker::GetListedSizes(const wchar_t* name, uint64_t* fileBytes, uint64_t* archiveBytes) {
+    const auto it = m_fileTable.find(name != nullptr ? name : L"");
+    if (it == m_fileTable.end()) return false;
+    const FileEntry& entry = it->second;
+    if (entry.fileBytes && fileBytes != nullptr) *fileBytes = *entry.fileBytes;
+    if (entry.archiveBytes && archiveBytes != nullptr) *archiveBytes = *entry.archiveBytes;
+    return entry.fileBytes || entry.archiveBytes;
+}
 
 bool DataBaseChecker::IsNeedUpdate(const FileEntry& entry, const std::wstring& folder) const {
     unsigned char digest[kFileDigestBytes] = {};

@@ -17,8 +17,9 @@ namespace fs = boost::filesystem;
 
 namespace {
 
-// Inactivity time-out and attempts of one patch download: a cut transfer is
-// resumed, a patch the server does not have costs a few seconds at most.
+// Inactivity time-out and attempts (in a row that add nothing) of one patch
+// download per scheme: a cut transfer is resumed as long as it progresses,
+// a patch the server does not have costs a few seconds at most.
 constexpr uint32_t kPatchTimeoutMs = 10000;
 constexpr uint32_t kPatchAttempts = 3;
 
@@ -89,6 +90,8 @@ std::string FetchPatch(PatchTransfer& transfer, const std::wstring& url, const s
     request.userData = &transfer;
     request.retry = 1;
     request.maxAttempts = kPatchAttempts;
+    // Rows above the patch limit are never planned, so the size fits.
+    request.maxBytes = static_cast<uint32_t>(transfer.limit);
     request.secure = 1;
     bool fetched = HttpDownload(request);
     if (!fetched && !IsPatchTransferStopped(&transfer)) {

@@ -3,6 +3,7 @@
 
 #include <cstring>
 #include <cwchar>
+#include <optional>
 #include <set>
 
 #include "diag/text_format.h"
@@ -16,9 +17,8 @@ constexpr int kMaxNameChars = 255;
 
 // A positive integer column, or 0 when the value is anything else.
 uint64_t PositiveSize(const SqliteRow& row, int column) {
-    if (!row.IsInteger(column)) return 0;
-    const long long value = row.GetInt64(column);
-    return value > 0 ? static_cast<uint64_t>(value) : 0;
+    const std::optional<int64_t> value = row.GetStoredInt64(column);
+    return value && *value > 0 ? static_cast<uint64_t>(*value) : 0;
 }
 
 // Why a row cannot be used, or null when it can.

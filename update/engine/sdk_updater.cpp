@@ -8,6 +8,7 @@
 #include <exception>
 #include <iostream>
 #include <new>
+#include <optional>
 #include <string>
 
 #include "diag/catching_call.h"
@@ -18,6 +19,8 @@
 #include "engine/manifest_authentication.h"
 #include "engine/manifest_keys.h"
 #include "engine/manifest_names.h"
+#include "engine/plain_paths.h"
+#include "engine/sqlite_db.h"
 #include "engine/sdk_updater.h"
 #include "engine/version_ini.h"
 #include "engine/zip_extract.h"
@@ -29,6 +32,15 @@ namespace {
 
 // Per-file inactivity time-out of the downloads, in milliseconds.
 constexpr uint32_t kFileDownloadTimeoutMs = 10000;
+// Failed attempts in a row without a new byte after which one pass (HTTPS,
+// then plain HTTP) at a file gives up. The pauses between them (1 s doubling
+// to 60 s) make about two minutes a pass, four for both, plus the attempts'
+// own time-outs: a file that the server never delivers (a 404, a wrong
+// download base) fails the run instead of retrying for ever.
+constexpr uint32_t kFileAttemptsWithoutProgress = 8;
+// The manifest archive lists no size of its own: it and the sizes its
+// entries state are bounded at 256 MiB, checked before anything is unpacked.
+constexpr uint32_t kMaxManifestArchiveBytes = 256u * 1024 * 1024;
 // Buffer sizes of the version.ini values read here (characters with the NUL).
 constexpr int kUrlChars = 255;
 
@@ -142,6 +154,7 @@ void SDKUpdater::AddExcludedFiles(const wchar_t* const* names, int count) {
 
 void SDKUpdater::SetUpdateAlgorithm(IVkUpdateAlgorithm* algorithm) {
     if (m_updateAlgorithm != nullptr && m_updateAlgorithm != algorithm) m_updateAlgorithm->Release();
+    if (m_updateAlgorithm != algorithm) m_ownChecker = nullptr;
     m_updateAlgorithm = algorithm;
 }
 
@@ -185,6 +198,8 @@ bool SDKUpdater::BeginUpdate(const wchar_t* databaseUrl, int removeDownloadDir, 
     // exception here is logged and does not change the run's result.
     RunEndStep([&] { ReleaseAlgorithm(); });
     RunEndStep([&] {
+        m_heldFiles.Clear();
+        m_newManifestBytes.clear();
         if (removeDownloadDir) RemoveFolder(m_downloadDir);
     });
     RunEndStep([&] {
@@ -236,7 +251,7 @@ bool SDKUpdater::RunUpdate(const wchar_t* databaseUrl, const wchar_t* iniPath) {
         m_updateAlgorithm->OpenDatabase((m_installDir + kManifestFileName).c_str());
         GetOldFileList(oldFiles);
     }
-    m_updateAlgorithm->OpenDatabase(m_newDatabasePath.c_str());
+    OpenNewManifest();
 
     UPDATER_LOG(INFO) << "GetDownloadUrlListFromIniFile";
     std::vector<std::wstring> urls;
@@ -287,9 +302,12 @@ bool SDKUpdater::UpdateDatabaseFile(const wchar_t* databaseUrl, const wchar_t* i
     request.localPath = localPath;
     request.cancel = &SDKUpdater::IsCancelled;
     request.userData = &target;
+    request.maxBytes = kMaxManifestArchiveBytes;
     if (!DownloadSecureFirst(request)) return false;
     const std::span<const ManifestPublicKey> keys = TrustedManifestKeys();
-    if (keys.empty()) return ExtractZip(m_downloadDir, localPath);  // no key built in: nothing is checked
+    if (keys.empty()) {  // no key built in: nothing is checked
+        return ExtractZip(m_downloadDir, localPath, kMaxManifestArchiveBytes) && HoldNewManifest();
+    }
 
     // With keys, the archive may hold only the manifest and its signature,
     // and neither may be left over from an earlier run.
@@ -298,19 +316,50 @@ bool SDKUpdater::UpdateDatabaseFile(const wchar_t* databaseUrl, const wchar_t* i
     fs::remove(fs::path(m_newDatabasePath), ignored);
     fs::remove(fs::path(signaturePath), ignored);
     const std::wstring manifestName = fs::path(m_newDatabasePath).filename().wstring();
-    if (!ExtractNamedFiles(m_downloadDir, localPath, {manifestName, manifestName + kManifestSignatureSuffix})) {
+    if (!ExtractNamedFiles(m_downloadDir, localPath, {manifestName, manifestName + kManifestSignatureSuffix},
+                           kMaxManifestArchiveBytes)) {
         UPDATER_LOG(ERROR) << "manifest refused: archive not unpacked "
                               "(it may hold only the manifest and its signature)";
         return false;
     }
+    if (!HoldNewManifest()) return false;
     // The manifest must be the release that the (signed) version.ini names.
     const int iniVersion = ReadIniInt(iniPath != nullptr ? iniPath : L"", L"update", L"version", 0);
-    return AuthenticateManifest(m_newDatabasePath, m_installDir + L"version.ini", iniVersion, keys);
+    return AuthenticateManifest(m_newManifestBytes, m_newDatabasePath, m_installDir + L"version.ini", iniVersion,
+                                keys);
+}
+
+bool SDKUpdater::HoldNewManifest() {
+    // Held from before it is read until it has been copied: the bytes read
+    // here are the ones checked, opened and installed.
+    m_newManifestBytes.clear();
+    if (!m_heldFiles.Hold(kManifestFileName, m_newDatabasePath)) {
+        UPDATER_LOG(ERROR) << "new manifest cannot be held open " << WideToUtf8Log(m_newDatabasePath)
+                           << " error " << ::GetLastError();
+        return false;
+    }
+    std::optional<std::string> bytes = ReadOpenFileLimited(m_heldFiles.Find(kManifestFileName), kMaxDatabaseBytes);
+    if (!bytes) {
+        UPDATER_LOG(ERROR) << "new manifest unreadable or larger than " << kMaxDatabaseBytes << " bytes";
+        return false;
+    }
+    m_newManifestBytes = std::move(*bytes);
+    return true;
+}
+
+void SDKUpdater::OpenNewManifest() {
+    if (m_ownChecker != nullptr && m_ownChecker == m_updateAlgorithm) {
+        m_ownChecker->OpenDatabaseBytes(m_newDatabasePath, m_newManifestBytes);
+    } else {
+        m_updateAlgorithm->OpenDatabase(m_newDatabasePath.c_str());
+    }
 }
 
 void SDKUpdater::EnsureAlgorithm() {
     if (m_updateAlgorithm != nullptr) return;
-    m_updateAlgorithm = new DataBaseChecker(m_installDir);
+    m_ownChecker = new DataBaseChecker(m_installDir);
+    m_ownChecker->SetHeldFiles(&m_heldFiles);
+    m_updateAlgorithm = m_ownChecker;
     m_updateAlgorithm->SetDownloadDir(m_downloadDir.c_str());
 }
 
@@ -320,6 +369,7 @@ void SDKUpdater::ReleaseAlgorithm() {
     // by a second one (from the destructor or the next run).
     IVkUpdateAlgorithm* algorithm = m_updateAlgorithm;
     m_updateAlgorithm = nullptr;
+    m_ownChecker = nullptr;
     algorithm->Release();
 }
 
@@ -391,13 +441,19 @@ bool SDKUpdater::DownloadUpdateFiles(const std::vector<std::wstring>& urls,
             NotifyStatus(record);
             continue;
         }
-        ok = DownloadOneFile(base, urls, name, record);
+        const ListedBounds bounds = BoundsOf(name);
+        ok = DownloadOneFile(base, urls, name, bounds, record);
         if (ok) {
             record.status = FUS_DOWNLOADSUCCESS;
             ++downloaded;
             m_totalDownloaded += record.fileSize;
-            if (!UnzipDownloadFile(name)) {
+            if (!UnzipDownloadFile(name, bounds)) {
                 UPDATER_LOG(INFO) << "UnzipDownloadFile fails ";
+                ok = false;
+            } else if (!m_heldFiles.Hold(name, m_downloadDir + name)) {
+                // Open elsewhere for writing: not a file this run can vouch for.
+                UPDATER_LOG(WARNING) << "downloaded file cannot be held open " << WideToUtf8Log(name) << " error "
+                                     << ::GetLastError();
                 ok = false;
             }
             if (!m_updateAlgorithm->VerifyDownloadedFile(name.c_str())) {
@@ -419,18 +475,26 @@ bool SDKUpdater::DownloadUpdateFiles(const std::vector<std::wstring>& urls,
     return ok;
 }
 
+SDKUpdater::ListedBounds SDKUpdater::BoundsOf(const std::wstring& name) const {
+    ListedBounds bounds;
+    m_updateAlgorithm->GetListedSizes(name.c_str(), &bounds.fileBytes, &bounds.archiveBytes);
+    bounds.fileBytes = std::min(bounds.fileBytes, kDefaultMaxUnpackBytes);
+    bounds.archiveBytes = std::min<uint64_t>(bounds.archiveBytes, kDefaultMaxDownloadBytes);
+    return bounds;
+}
+
 bool SDKUpdater::DownloadOneFile(std::wstring& base, const std::vector<std::wstring>& urls,
-                                 const std::wstring& name, FileUpdateStatus& record) {
+                                 const std::wstring& name, const ListedBounds& bounds, FileUpdateStatus& record) {
     const std::wstring url = BuildFileUrl(base, name);
     const std::wstring targetDir = fs::path(m_downloadDir + name).parent_path().wstring();
     UPDATER_LOG(INFO) << "downloading " << WideToUtf8Log(name);
-    bool ok = DownloadFile(url, targetDir, record);
+    bool ok = DownloadFile(url, targetDir, bounds, record);
     UPDATER_LOG(INFO) << "download status " << ok;
     if (ok) return true;
     UPDATER_LOG(ERROR) << "download fail from " << WideToUtf8Log(url);
     for (const std::wstring& other : urls) {
         if (other == base) continue;
-        if (DownloadFile(BuildFileUrl(other, name), targetDir, record)) {
+        if (DownloadFile(BuildFileUrl(other, name), targetDir, bounds, record)) {
             base = other;
             return true;
         }
@@ -438,7 +502,8 @@ bool SDKUpdater::DownloadOneFile(std::wstring& base, const std::vector<std::wstr
     return false;
 }
 
-bool SDKUpdater::DownloadFile(const std::wstring& url, const std::wstring& targetDir, FileUpdateStatus& record) {
+bool SDKUpdater::DownloadFile(const std::wstring& url, const std::wstring& targetDir, const ListedBounds& bounds,
+                              FileUpdateStatus& record) {
     DownloadTarget target{this, &record};
     HttpDownloadRequest request = {};
     request.url = url.c_str();
@@ -448,17 +513,19 @@ bool SDKUpdater::DownloadFile(const std::wstring& url, const std::wstring& targe
     request.cancel = &SDKUpdater::IsCancelled;
     request.userData = &target;
     request.retry = 1;
-    request.maxAttempts = 0;
+    request.maxAttempts = kFileAttemptsWithoutProgress;
+    request.maxBytes = static_cast<uint32_t>(bounds.archiveBytes);
     return DownloadSecureFirst(request);
 }
 
 // The archive must hold the file under its bare name and nothing else, so
 // that it can never overwrite another file of the download folder (a file
-// verified earlier, or the open manifest).
-bool SDKUpdater::UnzipDownloadFile(const std::wstring& name) {
+// verified earlier, or the open manifest), and unpack to no more than the
+// file's listed size.
+bool SDKUpdater::UnzipDownloadFile(const std::wstring& name, const ListedBounds& bounds) {
     const fs::path file(m_downloadDir + name);
     return ExtractNamedFiles(file.parent_path().wstring(), m_downloadDir + name + L".zip",
-                             {file.filename().wstring()});
+                             {file.filename().wstring()}, bounds.fileBytes);
 }
 
 int SDKUpdater::IsCancelled(void* userData) {

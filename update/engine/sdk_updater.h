@@ -20,6 +20,7 @@
 
 #include "engine/auto_updater.h"
 #include "engine/copy_journal.h"
+#include "engine/held_files.h"
 #include "engine/manifest_names.h"
 #include "engine/patch_plan.h"
 #include "engine/update_plugin.h"
@@ -27,6 +28,8 @@
 #include "velisk/handles.h"
 
 // One loaded plug-in.
+class DataBaseChecker;
+
 struct PluginRecord {
     void* instance = nullptr;  // never null in the table
     HMODULE module = nullptr;
@@ -149,6 +152,13 @@ private:
     // Downloads and unpacks the manifest archive; with keys, authenticates the
     // manifest against the version of the new version.ini at `iniPath`.
     bool UpdateDatabaseFile(const wchar_t* databaseUrl, const wchar_t* iniPath);
+    // Holds the unpacked new manifest open and reads its bytes once; false
+    // (ERROR logged) when it cannot be held or read.
+    bool HoldNewManifest();
+    // Makes the new manifest the algorithm's current one: from the bytes read
+    // by HoldNewManifest when the algorithm is the engine's own checker, by
+    // path otherwise.
+    void OpenNewManifest();
     void EnsureAlgorithm();
     void GetOldFileList(ManifestNameSet& oldFiles);
     bool GetAllFiles(std::vector<std::wstring>& allFiles);
@@ -167,13 +177,24 @@ private:
     // reason, when any of that fails; the caller then takes the full archive.
     bool PatchInstalledFile(const std::wstring& base, const std::wstring& name, const FilePatchRow& patch,
                             FileUpdateStatus& record);
+    // How large one file and its archive may be: the manifest's sizes, or
+    // the fixed bounds for a release that lists none.
+    struct ListedBounds {
+        uint64_t fileBytes = UINT64_MAX;
+        uint64_t archiveBytes = UINT64_MAX;
+    };
+    ListedBounds BoundsOf(const std::wstring& name) const;
     bool DownloadOneFile(std::wstring& base, const std::vector<std::wstring>& urls, const std::wstring& name,
-                         FileUpdateStatus& record);
-    bool DownloadFile(const std::wstring& url, const std::wstring& targetDir, FileUpdateStatus& record);
-    bool UnzipDownloadFile(const std::wstring& name);
+                         const ListedBounds& bounds, FileUpdateStatus& record);
+    bool DownloadFile(const std::wstring& url, const std::wstring& targetDir, const ListedBounds& bounds,
+                      FileUpdateStatus& record);
+    bool UnzipDownloadFile(const std::wstring& name, const ListedBounds& bounds);
     void ReleaseAlgorithm();
     void ReportPhase(int32_t status);
 
+    // Copies the downloaded file `name` over `destination`: from the handle
+    // held since its check when there is one, by path otherwise. A CopyStatus.
+    int CopySourceFile(const std::wstring& name, const std::wstring& destination);
     // Copies one name of CopyDirectory: backup, copy, locked-file retry.
     // Returns the copy status; `backupStatus` receives the backup's.
     int CopyWithBackup(const std::wstring& name, const std::wstring& backupDir, int& backupStatus);
@@ -191,8 +212,10 @@ private:
     // The copy loop of CopyDirectory; fills the rollback list.
     bool CopyEachFile(const std::vector<std::wstring>& names, const std::wstring& backupDir,
                       std::vector<std::pair<std::wstring, std::wstring>>& rollback);
-    // Ends the journal and the backup folder after the copy (and rollback).
-    void EndCopyJournal(bool copied, bool backupStillNeeded, const std::wstring& backupDir);
+    // Ends the journal and the backup folder after the copy (and rollback);
+    // a complete copy of the installed manifest also deletes the old
+    // version's obsolete files first (DeleteObsoleteFilesOfCopy).
+    void EndCopyJournal(bool copied, bool backupStillNeeded, const CopyJournal& journal);
     // Asks Lockscan.dll to free `destination`; true when a retry is worth it.
     static bool FreeLockedFile(const std::wstring& destination);
     bool IsExcluded(const std::wstring& name) const;
@@ -203,6 +226,13 @@ private:
 
     std::map<std::wstring, PluginRecord> m_plugins;
     IVkUpdateAlgorithm* m_updateAlgorithm = nullptr;
+    // m_updateAlgorithm when the engine created it itself, otherwise null.
+    DataBaseChecker* m_ownChecker = nullptr;
+    // The downloaded files (and the new manifest) checked in this run, held
+    // open until the end of the run; the copy reads these handles.
+    HeldFiles m_heldFiles;
+    // The new manifest's bytes as read (and, with keys, checked) once.
+    std::string m_newManifestBytes;
     std::wstring m_downloadDir;
     std::wstring m_installDir;
     std::wstring m_dstCopySubDir;
