@@ -12,7 +12,7 @@ PACKAGES=(
     libz-mingw-w64-dev googletest
     wine64 xvfb xauth imagemagick x11-apps fonts-wqy-microhei
     cmake make ccache dpkg-dev tcl openssl ca-certificates python3 procps util-linux curl unzip
-    osslsigncode
+    osslsigncode tinyproxy
 )
 
 SUDO=""

@@ -70,8 +70,9 @@ Request log
 Every request appends one JSON line when its status is decided, before the body:
     {"seq": 7, "time": 1700000000.123, "scheme": "https", "client": "127.0.0.1:40000",
      "line": "GET /x.bin HTTP/1.1", "path": "/x.bin", "range": "bytes=1000-",
-     "status": 206}
-"range" is null without a Range header. A failed TLS handshake appends
+     "status": 206, "via": "1.1 host (tinyproxy/1.11.1)"}
+"range" is null without a Range header, "via" (the header a proxy adds to a
+request it forwards) without a Via header. A failed TLS handshake appends
     {"seq": 8, "time": ..., "scheme": "https", "event": "tls-error", "error": "..."}
 """
 
@@ -193,7 +194,8 @@ class Handler(BaseHTTPRequestHandler):
     def record(self, status):
         self.state.log(dict(scheme=self.server.scheme, client=self.client_text(),
                             line=self.requestline, path=self.path,
-                            range=self.headers.get("Range"), status=status))
+                            range=self.headers.get("Range"), status=status,
+                            via=self.headers.get("Via")))
 
     def send_text(self, status, text):
         body = text.encode()
