@@ -1,5 +1,6 @@
 // Downloads behind the proxies of the CTest fixture "proxy" (tinyproxy on
-// loopback), with the user's or the machine's proxy setting written into the
+// loopback; the test server itself stands for a proxy that wants the user's
+// Windows logon), with the user's or the machine's proxy setting written into the
 // Wine prefix the way Windows keeps it.
 #include <gtest/gtest.h>
 
@@ -74,6 +75,8 @@ TEST(ProxyDownload, EveryProxySettingIsHonouredAndLoggedOnce) {
          0, "proxy script failed, error=12167 script=" + missing + " using: direct", 1},
         {"proxy asking for Basic only, two paced attempts", {false, kBasicProxy}, nullptr, "localhost", false,
          nullptr, false, 0, 2, "proxy asks for a password, not sent: proxy=127.0.0.1:3129 scheme=Basic", 2},
+        {"proxy asking for the user's logon: one retry with it", {false, "127.0.0.1:80"}, nullptr, "localhost",
+         false, nullptr, false, 0, 0, "proxy refused the user's logon: proxy=127.0.0.1:80", 2},
         {"WinHTTP default proxy before the user's", {false, kBasicProxy}, kOpenProxy, "localhost", false, nullptr,
          true, 1, 0, "proxy of this run: WinHTTP default proxy 127.0.0.1:3128", 1},
     };

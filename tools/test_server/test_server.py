@@ -59,6 +59,11 @@ comma-separated list of name[=value]:
 Example: /fault/close-after=1000,times=1,id=r42/big.bin cuts the first request
 after 1000 bytes and serves every later request (and its range) in full.
 
+Asked as a proxy
+----------------
+A request in absolute form (GET http://host/path, as clients send it to a
+proxy) answers 407 asking for Negotiate or NTLM logon, whatever it carries.
+
 Control
 -------
 GET /_control?tls=untrusted   later HTTPS handshakes use the untrusted certificate
@@ -197,11 +202,13 @@ class Handler(BaseHTTPRequestHandler):
                             range=self.headers.get("Range"), status=status,
                             via=self.headers.get("Via")))
 
-    def send_text(self, status, text):
+    def send_text(self, status, text, headers=()):
         body = text.encode()
         self.close_connection = True
         self.record(status)
         self.send_response(status)
+        for name, value in headers:
+            self.send_header(name, value)
         self.send_header("Connection", "close")
         self.send_header("Content-Type", "text/plain")
         self.send_header("Content-Length", str(len(body)))
@@ -215,6 +222,10 @@ class Handler(BaseHTTPRequestHandler):
         self.do_GET()
 
     def do_GET(self):
+        if self.path.startswith("http://"):
+            # Asked as a proxy: wants the user's logon and never accepts it.
+            return self.send_text(407, "proxy logon required\n",
+                                  [("Proxy-Authenticate", "Negotiate"), ("Proxy-Authenticate", "NTLM")])
         url = urllib.parse.urlsplit(self.path)
         if url.path == "/_control":
             return self.control(url.query)

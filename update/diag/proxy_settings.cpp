@@ -295,19 +295,19 @@ std::wstring WithoutCredentials(const std::wstring& text) {
     while (start <= text.size()) {
         const size_t end = std::min(text.find_first_of(L"; ", start), text.size());
         std::wstring entry = text.substr(start, end - start);
-        const size_t at = entry.rfind(L'@');
-        if (at != std::wstring::npos) {
-            // Keep "scheme://" or "scheme=" before the user name.
-            size_t keep = 0;
-            const size_t slashes = entry.find(L"://");
-            const size_t equals = entry.find(L'=');
-            if (slashes != std::wstring::npos && slashes < at) {
-                keep = slashes + 3;
-            } else if (equals != std::wstring::npos && equals < at) {
-                keep = equals + 1;
-            }
-            entry = entry.substr(0, keep) + entry.substr(at + 1);
+        // The user name and password sit between "scheme://" (or
+        // "scheme=") and the last "@" before the host's end.
+        size_t authority = 0;
+        const size_t slashes = entry.find(L"://");
+        const size_t equals = entry.find(L'=');
+        if (slashes != std::wstring::npos) {
+            authority = slashes + 3;
+        } else if (equals != std::wstring::npos) {
+            authority = equals + 1;
         }
+        const size_t hostEnd = std::min(entry.find(L'/', authority), entry.size());
+        const size_t at = entry.rfind(L'@', hostEnd == 0 ? 0 : hostEnd - 1);
+        if (at != std::wstring::npos && at >= authority) entry.erase(authority, at + 1 - authority);
         out += entry;
         if (end == text.size()) break;
         out += text[end];
