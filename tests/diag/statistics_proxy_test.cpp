@@ -36,7 +36,7 @@ TEST(StatPointProxy, GoesThroughTheUsersProxyAndSendsNoPasswordToABasicOne) {
         // IP address host in origin form ("POST /path"), which no proxy takes.
         const std::wstring base = L"http://localhost:" + std::to_wstring(server.port());
         EndpointOverride override(base);
-        UserProxySetting user({false, c.proxy});
+        ProxySetting setting({false, c.proxy});
         ForgetProxySettings();
         ProxyLog open("open");
         ProxyLog basic("basic");

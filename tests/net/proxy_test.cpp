@@ -25,7 +25,6 @@ using testing_support::ProxyLog;
 using testing_support::ReadBytes;
 using testing_support::ScratchDir;
 using testing_support::UserProxy;
-using testing_support::UserProxySetting;
 using testing_support::WideToUtf8String;
 
 const std::string kSource = net_testing::RandomBytes(5000, 7);
@@ -82,9 +81,7 @@ TEST(ProxyDownload, EveryProxySettingIsHonouredAndLoggedOnce) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        UserProxySetting user(c.user);
-        std::unique_ptr<testing_support::MachineProxySetting> machine;
-        if (c.machineProxy) machine = std::make_unique<testing_support::MachineProxySetting>(c.machineProxy);
+        testing_support::ProxySetting setting(c.user, c.machineProxy);
         ForgetProxySettings();
         ProxyLog open("open");
         ProxyLog basic("basic");
@@ -105,7 +102,8 @@ TEST(ProxyDownload, EveryProxySettingIsHonouredAndLoggedOnce) {
         if (c.downloads) {
             EXPECT_EQ(ReadBytes(dir / L"file.bin"), kSource);
         }
-        const std::string target = c.secure ? "CONNECT localhost:443" : WideToUtf8String(served.Url("")).substr(16);  // "/<nonce>/"
+        const std::string nonce = WideToUtf8String(served.Url("")).substr(16);  // "/<nonce>/"
+        const std::string target = c.secure ? "CONNECT localhost:443" : nonce;
         EXPECT_EQ(open.Count(target), c.viaOpen);
         EXPECT_EQ(basic.Count(target), c.viaBasic);
         EXPECT_EQ(log.Count(c.logged), c.loggedTimes);
@@ -127,7 +125,7 @@ TEST(ProxyDownload, EveryProxySettingIsHonouredAndLoggedOnce) {
 // The engine's whole update, manifest and files over HTTPS first, every
 // file's first transfer cut and resumed, with the user's fixed proxy.
 TEST(ProxyDownload, RealUpdateGoesThroughTheUsersProxy) {
-    UserProxySetting user({false, kOpenProxy});
+    testing_support::ProxySetting setting({false, kOpenProxy});
     ForgetProxySettings();
     ProxyLog open("open");
     pipeline_testing::UpdateRun run;

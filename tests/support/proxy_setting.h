@@ -1,7 +1,6 @@
 // Proxy settings of the Wine prefix, written as Windows keeps them, and the
 // logs of the loopback proxies that the CTest fixture "proxy"
-// (tools/proxy/fixture.sh) runs. Every setting is put back as it was (or
-// removed) when its object goes away.
+// (tools/proxy/fixture.sh) runs.
 #pragma once
 
 #include <windows.h>
@@ -24,41 +23,31 @@ struct UserProxy {
     std::string scriptUrl;  // PAC address, empty: none
 };
 
-// Holds `setting` in HKCU\...\Internet Settings\Connections as the binary
-// value DefaultConnectionSettings, the form Internet Options writes.
-class UserProxySetting {
+// Holds `user` as the binary value DefaultConnectionSettings under
+// HKCU\...\Internet Settings\Connections (the form Internet Options writes)
+// and, when `machineProxy` is given, that proxy as the machine's WinHTTP
+// default (what "netsh winhttp set proxy" writes, through
+// WinHttpSetDefaultProxyConfiguration). The values before come back, or go
+// again, when the object goes away.
+class ProxySetting {
 public:
-    explicit UserProxySetting(const UserProxy& setting);
-    ~UserProxySetting();
-    UserProxySetting(const UserProxySetting&) = delete;
-    UserProxySetting& operator=(const UserProxySetting&) = delete;
+    explicit ProxySetting(const UserProxy& user, const char* machineProxy = nullptr);
+    ~ProxySetting();
+    ProxySetting(const ProxySetting&) = delete;
+    ProxySetting& operator=(const ProxySetting&) = delete;
 
 private:
-    struct Saved;
-    std::unique_ptr<Saved> m_saved;
-};
-
-// Holds `proxy` as the machine's WinHTTP default proxy (what "netsh winhttp
-// set proxy" writes, through WinHttpSetDefaultProxyConfiguration).
-class MachineProxySetting {
-public:
-    explicit MachineProxySetting(const std::string& proxy);
-    ~MachineProxySetting();
-    MachineProxySetting(const MachineProxySetting&) = delete;
-    MachineProxySetting& operator=(const MachineProxySetting&) = delete;
-
-private:
-    struct Saved;
-    std::unique_ptr<Saved> m_saved;
+    class SavedValue;
+    std::unique_ptr<SavedValue> m_user;
+    std::unique_ptr<SavedValue> m_machine;
 };
 
 // The request lines that a fixture proxy ("open" or "basic") logged since
-// the object was made: "GET http://localhost/x/y.bin HTTP/1.1",
+// the object was made: "GET http://localhost:80/x/y.bin HTTP/1.1",
 // "CONNECT localhost:443 HTTP/1.1", ...
 class ProxyLog {
 public:
     explicit ProxyLog(const char* name);
-    std::vector<std::string> Requests() const;
     // Number of logged request lines that contain `text`.
     size_t Count(const std::string& text) const;
 

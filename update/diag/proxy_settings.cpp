@@ -164,7 +164,8 @@ Choice ScriptChoice(RunState& state, const std::wstring& url) {
     Choice choice;
     DWORD error = 0;
     if (AskScript(s, url, &choice, &error)) {
-        HTTPDOWNLOAD_LOG(INFO) << "proxy script answer for " << WideToUtf8Log(key) << ": " << WideToUtf8Log(DescribeChoice(choice));
+        HTTPDOWNLOAD_LOG(INFO) << "proxy script answer for " << WideToUtf8Log(key) << ": "
+                               << WideToUtf8Log(DescribeChoice(choice));
     } else {
         choice = FixedChoice(s);
         if (s.scriptUrl.empty()) {
