@@ -1,6 +1,6 @@
 # Test registration. Tests run only in the x86-64 tree, under Wine through the
 # emulator wrapper: wine64 would "pass" a 32-bit program without running it, so
-# the i686 tree builds its tests (they must compile and link) but registers none.
+# the i686 tree builds no test program at all (tests/CMakeLists.txt).
 
 include(GoogleTest)
 

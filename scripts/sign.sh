@@ -19,7 +19,14 @@
 # script with a non-zero status and names the file.
 set -euo pipefail
 
-usage() { sed -n '2,22p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2; }
+# The comment block at the top of this file, without its "# " marks; to
+# standard output and status 0 when asked for, to standard error and status 2
+# after a wrong option.
+usage() {
+    local status=${1:-2}
+    sed -n '2,/^[^#]/p' "$0" | sed '$d; s/^# \{0,1\}//' >&$(( status == 0 ? 1 : 2 ))
+    exit "$status"
+}
 
 pfx="" cert="" key="" password_file="" timestamp="" name="Velisk" info_url="" verify_ca=""
 while (( $# )); do
@@ -32,7 +39,7 @@ while (( $# )); do
         --name) name=${2:?}; shift 2 ;;
         --info-url) info_url=${2:?}; shift 2 ;;
         --verify-ca) verify_ca=${2:?}; shift 2 ;;
-        --help|-h) usage ;;
+        --help|-h) usage 0 ;;
         --) shift; break ;;
         -*) echo "sign.sh: unknown option $1" >&2; usage ;;
         *) break ;;

@@ -10,10 +10,13 @@
 
 #include <cstdio>
 #include <cwchar>
+#include <optional>
 #include <string>
 
 #include "engine/manifest_authentication.h"
 #include "engine/manifest_keys.h"
+#include "engine/plain_paths.h"
+#include "engine/sqlite_db.h"
 #include "engine/zip_extract.h"
 
 namespace {
@@ -48,7 +51,10 @@ int wmain(int argc, wchar_t** argv) {
         const double start = Now();
         ok = ExtractNamedFiles(work, archive, {L"ProgramConfig.zdb", L"ProgramConfig.zdb.sig"}) && ok;
         const double unpacked = Now();
-        ok = AuthenticateManifest(work + L"ProgramConfig.zdb", ini, kReleaseVersion, TrustedManifestKeys()) && ok;
+        const std::optional<std::string> manifest = ReadFileLimited(work + L"ProgramConfig.zdb", kMaxDatabaseBytes);
+        ok = manifest &&
+             AuthenticateManifest(*manifest, work + L"ProgramConfig.zdb", ini, kReleaseVersion, TrustedManifestKeys()) &&
+             ok;
         const double checked = Now();
         if (unpacked - start < bestUnpack) bestUnpack = unpacked - start;
         if (checked - unpacked < bestCheck) bestCheck = checked - unpacked;

@@ -80,7 +80,7 @@ def make_data(data, files, total, changed_percent):
                     f.write(content)
     tool = os.path.join(REPO, "tools", "make_release")
     base = f"http://localhost/{SERVED}/"
-    subprocess.run([sys.executable, tool, new, str(VERSION_NEW), base, os.path.join(data, "server")],
+    subprocess.run([sys.executable, tool, new, str(VERSION_NEW), base, os.path.join(data, "server"), "--unsigned"],
                    check=True, stdout=subprocess.DEVNULL)
     # The installed manifest of the old version.
     sys.path.insert(0, tool)

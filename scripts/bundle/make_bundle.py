@@ -11,6 +11,13 @@ certificate is given, signed with scripts/sign.sh. The bundle also holds
 Pellix's registration sample and notes, the release tool and a README for the
 publisher. Nothing is written into DIR unless every step succeeded.
 
+Manifest keys: --manifest-keys a.pem,b.pem (or VELISK_MANIFEST_PUBLIC_KEYS,
+comma- or ;-separated) names the publisher's public keys; the i686 Update.exe
+must carry exactly that key table (scripts/bundle.sh builds it so), and the
+README lists each key's SHA-256 fingerprint. Without keys no bundle is made
+unless --unsigned-manifests is given: the zip is then named
+velisk-<version>-unsigned-manifests.zip and its Update.exe checks no manifest.
+
 Signing: --pfx FILE or --cert PEM --key PEM, with --password-file,
 --timestamp URL (may be empty) and --verify-ca PEM passed on to sign.sh; the
 environment variables VELISK_SIGN_PFX, VELISK_SIGN_CERT, VELISK_SIGN_KEY,
@@ -18,6 +25,8 @@ VELISK_SIGN_PASSWORD_FILE and VELISK_SIGN_TIMESTAMP give the same.
 """
 
 import argparse
+import base64
+import hashlib
 import os
 import shutil
 import struct
@@ -42,6 +51,7 @@ DOCUMENTS = (
     ("pellix/REGISTRATION.md", "x64/REGISTRATION.md"),
 )
 RELEASE_TOOL = "tools/make_release"
+KEY_TOOL = os.path.join(REPO, "tools", "make_release")
 README_TEMPLATE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "README.txt.in")
 
 
@@ -95,9 +105,50 @@ def release_tool_files():
     return [(os.path.join(folder, n), "tools/make_release/" + n) for n in names]
 
 
-def write_readme(path, version):
+def manifest_key_files(args):
+    """The publisher's public key files (absolute paths), from --manifest-keys
+    or VELISK_MANIFEST_PUBLIC_KEYS; an empty list when none are named."""
+    text = args.manifest_keys if args.manifest_keys is not None else os.environ.get("VELISK_MANIFEST_PUBLIC_KEYS", "")
+    return [os.path.abspath(p.strip()) for p in text.replace(";", ",").split(",") if p.strip()]
+
+
+def key_points(pems):
+    """X || Y of each key, in order; BundleError for a file that is not an
+    ECDSA P-256 public key."""
+    sys.path.insert(0, KEY_TOOL)
+    import signing  # noqa: E402  (the release tool's key reader)
+    try:
+        return [signing.public_point_from_pem(p) for p in pems]
+    except (signing.SigningError, OSError, ValueError) as error:  # ValueError: not even text
+        raise BundleError("manifest key: %s" % error)
+
+
+def key_fingerprint(pem):
+    """SHA-256 of the key's DER SubjectPublicKeyInfo, as
+    openssl pkey -pubin -in KEY -outform DER | sha256sum prints it."""
+    with open(pem, encoding="ascii") as f:
+        body = f.read().split("-----BEGIN PUBLIC KEY-----", 1)[1].split("-----END PUBLIC KEY-----", 1)[0]
+    return hashlib.sha256(base64.b64decode("".join(body.split()))).hexdigest()
+
+
+def carries_key_table(binary, points):
+    """True when the binary holds the key table built from exactly these keys
+    in this order (the generated table is their points back to back)."""
+    with open(binary, "rb") as f:
+        return b"".join(points) in f.read()
+
+
+def key_lines(pems):
+    if not pems:
+        return ("NONE. This Update.exe was built without manifest keys\n"
+                "(--unsigned-manifests): it installs whatever manifest a server sends.")
+    return "\n".join("%d. %s  SHA-256 %s" % (i + 1, os.path.basename(p), key_fingerprint(p))
+                     for i, p in enumerate(pems))
+
+
+def write_readme(path, version, pems):
     with open(README_TEMPLATE, encoding="utf-8") as f:
-        text = f.read().replace("@VERSION@", version)
+        text = f.read().replace("@VERSION@", version).replace("@MANIFEST_KEYS@", key_lines(pems))
     with open(path, "w", encoding="utf-8", newline="\r\n") as f:
         f.write(text)
 
@@ -125,7 +176,7 @@ def signing_command(args):
     return command
 
 
-def stage(args, version, staging):
+def stage(args, version, staging, pems):
     trees = {"i686": args.i686, "x86_64": args.x86_64}
     shipped = []
     for arch, name, folder in BINARIES:
@@ -146,7 +197,7 @@ def stage(args, version, staging):
         target = os.path.join(staging, *inside.split("/"))
         os.makedirs(os.path.dirname(target), exist_ok=True)
         shutil.copyfile(os.path.join(REPO, source), target)
-    write_readme(os.path.join(staging, "README.txt"), version)
+    write_readme(os.path.join(staging, "README.txt"), version, pems)
 
 
 def write_zip(staging, top, zip_path):
@@ -162,6 +213,26 @@ def write_zip(staging, top, zip_path):
     return [(inside, os.path.getsize(full)) for inside, full in entries]
 
 
+def check_manifest_keys(args, pems):
+    """Refuses a bundle whose Update.exe would check no manifest signature
+    unless that is asked for, and one whose Update.exe does not carry the
+    named keys."""
+    if pems and args.unsigned_manifests:
+        raise BundleError("--unsigned-manifests and manifest keys exclude each other")
+    if not pems:
+        if not args.unsigned_manifests:
+            raise BundleError("no manifest signing key: name the publisher's public keys with "
+                              "--manifest-keys a.pem,b.pem (or VELISK_MANIFEST_PUBLIC_KEYS); a bundle whose "
+                              "Update.exe checks no manifest signature is made only with --unsigned-manifests")
+        print("bundle: --unsigned-manifests: this Update.exe checks NO manifest signature", file=sys.stderr)
+        return
+    points = key_points(pems)
+    update = os.path.join(args.i686, "bin", "Update.exe")
+    if os.path.isfile(update) and not carries_key_table(update, points):
+        raise BundleError("%s does not carry the key table of %s: build the i686 tree with these keys "
+                          "(scripts/bundle.sh --manifest-keys ... does)" % (update, ", ".join(pems)))
+
+
 def main():
     parser = argparse.ArgumentParser(description="writes the release bundle velisk-<version>.zip")
     parser.add_argument("--i686", default=os.path.join(REPO, "build", "i686"), help="i686 build tree")
@@ -173,18 +244,23 @@ def main():
     parser.add_argument("--password-file")
     parser.add_argument("--timestamp", help="RFC 3161 time-stamp URL; empty for none")
     parser.add_argument("--verify-ca", help="check every signature against this CA after signing")
+    parser.add_argument("--manifest-keys", help="the publisher's PEM public keys, comma-separated")
+    parser.add_argument("--unsigned-manifests", action="store_true",
+                        help="make a bundle whose Update.exe checks no manifest signature")
     args = parser.parse_args()
     try:
+        pems = manifest_key_files(args)
+        check_manifest_keys(args, pems)
         version = tree_version(args.i686)
         other = tree_version(args.x86_64)
         if other != version:
             raise BundleError("the trees were built at different versions: %s (i686), %s (x86_64)" % (version, other))
         top = "velisk-" + version
         os.makedirs(args.out, exist_ok=True)
-        zip_path = os.path.join(args.out, top + ".zip")
+        zip_path = os.path.join(args.out, top + ("" if pems else "-unsigned-manifests") + ".zip")
         with tempfile.TemporaryDirectory(prefix=".bundle-", dir=args.out) as work:
             staging = os.path.join(work, top)
-            stage(args, version, staging)
+            stage(args, version, staging, pems)
             partial = os.path.join(work, top + ".zip")
             files = write_zip(staging, top, partial)
             os.replace(partial, zip_path)

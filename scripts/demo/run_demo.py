@@ -95,6 +95,7 @@ def make_client_versions(demo, bin_dir):
 
 def make_releases(repo, demo, folders, server_state, signing_key, hidden):
     www = os.path.join(server_state, "www", "velisk")
+    shutil.rmtree(www, ignore_errors=True)  # each demo publishes its two versions afresh
     notes = os.path.join(demo, "notes.txt")
     with open(notes, "w", encoding="utf-8") as f:
         f.write("\u5168\u65b0\u7684\u754c\u9762\u4e3b\u9898\n\u4e0b\u8f7d\u66f4\u5feb\u3001\u66f4\u7a33\u5b9a\n"
@@ -106,9 +107,8 @@ def make_releases(repo, demo, folders, server_state, signing_key, hidden):
                 "regKey.protocol=URL:Velisk Demo", "regKey.target=VeliskLive.exe"]
     for version, folder in folders.items():
         command = [sys.executable, tool, folder, str(version), BASE_URL, www,
-                   "--version-name", "V%d.0.0" % version, "--notes", notes, "--force"]
-        if signing_key:
-            command += ["--sign-key", signing_key]
+                   "--version-name", "V%d.0.0" % version, "--notes", notes]
+        command += ["--sign-key", signing_key] if signing_key else ["--unsigned"]
         # Version 2's own version.ini sends its file downloads through the
         # server's pacing and, for the hidden demo, asks for a hidden update:
         # the client must not change a signed version.ini after downloading it.

@@ -31,6 +31,12 @@ using update_sandbox::UpdateSandbox;
 const std::map<std::wstring, std::wstring> kLocalStatistics = {{L"VELISK_REPORT_BASE_URL", L"http://127.0.0.1:9"}};
 const wchar_t kJournal[] = L"Update.copyjournal";
 
+size_t Occurrences(const std::string& text, const std::string& part) {
+    size_t count = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+    return count;
+}
+
 std::wstring Backslashes(std::wstring name) {
     for (auto& c : name) c = (c == L'/') ? L'\\' : c;
     return name;
@@ -56,7 +62,7 @@ public:
     // The complete backup of `name` in a backup folder; empty when there is none.
     std::wstring BackupOf(const std::wstring& name) const {
         for (const std::wstring& entry : ListDir(sandbox.installDir)) {
-            if (IsTickCountName(entry) && FileExists(Installed(entry + L"\\" + name))) {
+            if (IsBackupFolderName(entry) && FileExists(Installed(entry + L"\\" + name))) {
                 return Installed(entry + L"\\" + name);
             }
         }
@@ -115,7 +121,10 @@ public:
     void ExpectNoLeftovers(const char* what) const {
         EXPECT_FALSE(FileExists(Installed(kJournal))) << what;
         for (const std::wstring& entry : ListDir(sandbox.installDir)) {
-            EXPECT_FALSE(IsTickCountName(entry)) << what << ": backup folder " << WideToUtf8String(entry) << " left";
+            // This version names its backups with the prefix; 1033 and 2052
+            // are folders of the release.
+            EXPECT_NE(entry.rfind(kBackupFolderPrefix, 0), 0u) << what << ": backup folder " << WideToUtf8String(entry)
+                                                                << " left";
             EXPECT_EQ(entry.find(L".partial"), std::wstring::npos) << what;
         }
     }
@@ -190,6 +199,9 @@ TEST(InterruptedUpdate, KilledCopyIsRepairedAtTheNextStart) {
         }
         update.ExpectNoLeftovers(c.name);
         EXPECT_NE(update.InfoLog().find("repaired interrupted copy: "), std::string::npos) << c.name;
+        // A committed copy is finished as its run would have: the old
+        // version's obsolete file goes too.
+        EXPECT_EQ(FileExists(update.Installed(L"old.txt")), !newVersion) << c.name;
 
         // The server is up: the update completes.
         ASSERT_TRUE(update.RunToEnd(update.UpdateArguments())) << c.name;
@@ -236,12 +248,25 @@ TEST(InterruptedUpdate, HandMadeJournalChangesNothingOutsideTheInstallation) {
     WriteBytes(update.Installed(kJournal), "Velisk copy journal 1\nbackup 123\nfiles 3\nnew ..\\..\\jout\\victim.txt\n"
                                            "replace 9 " + full + "\nnew " + full.substr(2) + "\n");
 
-    ASSERT_TRUE(update.RunToEnd(update.sandbox.UpdateModeArguments()));
+    ASSERT_TRUE(update.RunToEnd(update.UpdateArguments()));
 
     EXPECT_EQ(ReadBytes(victim), "must stay");
     update.ExpectOldVersion("after a hand-made journal");
     update.ExpectNoLeftovers("after a hand-made journal");
-    EXPECT_NE(update.sandbox.Log("warning").find("repaired interrupted copy: journal refused"), std::string::npos);
+    // Refused: one ERROR line, the journal and its backup kept aside, nothing
+    // downloaded although the server is up, and no success.
+    const std::string errors = update.sandbox.Log("error");
+    EXPECT_EQ(Occurrences(errors, "repaired interrupted copy: journal refused"), 1u) << errors;
+    EXPECT_EQ(Occurrences(errors, "\nE") + (errors.rfind("E", 0) == 0 ? 1 : 0), 1u) << errors;
+    std::wstring keptBackup;
+    for (const std::wstring& entry : ListDir(update.sandbox.installDir)) {
+        if (entry.rfind(L"123.refused-", 0) == 0) keptBackup = entry;
+    }
+    EXPECT_EQ(ReadBytes(update.Installed(keptBackup + L"\\victim.txt")), "overwritten!");
+    const std::string info = update.InfoLog();
+    EXPECT_EQ(info.find("UpdateDatabaseFile"), std::string::npos) << info;
+    EXPECT_NE(info.find("BeginUpdate over 0"), std::string::npos) << info;
+    EXPECT_EQ(info.find("Auto update success"), std::string::npos) << info;
 }
 
 }  // namespace

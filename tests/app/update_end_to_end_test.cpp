@@ -299,13 +299,18 @@ std::vector<std::wstring> StagingFolders(const std::wstring& installDir) {
 
 // A hidden update stages version 7 and hands the client the copy command;
 // the copy mode that the client would start then puts it in place.
-void HiddenUpdateThenCopyMode(bool restart, const std::wstring& program = L"Update.exe") {
-    EndToEnd run(program);
+// Makes the next run of `run` a hidden one.
+void AskForAHiddenRun(EndToEnd& run) {
     run.WriteNewIni(L"hide=1\r\nminHideVersion=6\r\n");
     ASSERT_TRUE(::WritePrivateProfileStringW(L"update", L"canHide", L"1", run.Installed(L"version.ini").c_str()));
     // Wine's profile cache tells a replaced file from the one it read by its
     // write time alone; both files were written within one clock tick here.
     ASSERT_TRUE(SetWriteTimeBack(run.Installed(L"version.ini")));
+}
+
+void HiddenUpdateThenCopyMode(bool restart, const std::wstring& program = L"Update.exe") {
+    EndToEnd run(program);
+    AskForAHiddenRun(run);
     const std::wstring installedLauncher = run.Installed(L"zuZavozeVororiz.exe");
     ASSERT_TRUE(::CopyFileW(BinFile(L"launcher_standin.exe").c_str(), installedLauncher.c_str(), FALSE));
 
@@ -385,6 +390,28 @@ TEST(UpdateEndToEnd, HiddenUpdateThenCopyModeWithRestart) { HiddenUpdateThenCopy
 // With keys built in, the hidden run stages the verified version.ini with its
 // signature, and the copy mode checks them again before it copies.
 TEST(UpdateEndToEnd, SignedHiddenUpdateThenCopyMode) { HiddenUpdateThenCopyMode(true, L"UpdateSigned.exe"); }
+// Without a client to hand the copy command to, nothing would ever copy what
+// a hidden run stages: the run downloads and stages nothing and fails.
+TEST(UpdateEndToEnd, HiddenRunWhoseClientCannotBeStartedFailsAndStagesNothing) {
+    EndToEnd run;
+    AskForAHiddenRun(run);
+    ASSERT_TRUE(::DeleteFileW(run.ClientPath().c_str()));
+
+    ASSERT_TRUE(run.sandbox.Run(run.sandbox.UpdateModeArguments(run.ManifestUrl(), 0), kLocalStatistics))
+        << run.sandbox.problem();
+
+    const std::string errors = run.sandbox.Log("error");
+    EXPECT_NE(errors.find("client not started for the copy: ShellExecute returned "), std::string::npos) << errors;
+    const std::regex errorLine("(^|\n)E\\d{4}");
+    EXPECT_EQ(std::distance(std::sregex_iterator(errors.begin(), errors.end(), errorLine), std::sregex_iterator()), 1)
+        << errors;  // one ERROR line
+    const std::string info = run.sandbox.Log("info");
+    EXPECT_NE(info.find("BeginUpdate over 0"), std::string::npos) << info;
+    EXPECT_EQ(info.find("Auto update success"), std::string::npos) << info;
+    EXPECT_TRUE(StagingFolders(run.sandbox.installDir).empty());
+    EXPECT_TRUE(pipeline_testing::SameBytes(run.Installed(L"change_a.bin"), Fixture(L"v1/install/change_a.bin")));
+    EXPECT_TRUE(run.served.Requests().empty());  // nothing downloaded
+}
 
 struct WindowSearch {
     DWORD pid;

@@ -30,7 +30,7 @@ def main(tool, out):
         with open(os.path.join(source, *name.split("/")), "wb") as f:
             f.write(data)
     subprocess.run([sys.executable, tool, source, "7", "http://127.0.0.1/velisk/",
-                    os.path.join(out, "server")], check=True, stdout=subprocess.DEVNULL)
+                    os.path.join(out, "server"), "--unsigned"], check=True, stdout=subprocess.DEVNULL)
     with zipfile.ZipFile(os.path.join(out, "server", "7", "ProgramConfig.zdb.zip")) as archive:
         archive.extractall(os.path.join(out, "manifest"))
     open(os.path.join(out, "stamp"), "w").close()

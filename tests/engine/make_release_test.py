@@ -12,8 +12,24 @@ TOOL = os.environ.get("VELISK_MAKE_RELEASE") or os.path.join(
     os.path.dirname(__file__), "..", "..", "tools", "make_release")
 
 
-def run_tool(*args):
-    return subprocess.run([sys.executable, TOOL, *args], capture_output=True, text=True)
+def run_tool(*args, unsigned=True, env=None):
+    """Runs the tool; a publishing call without a key gets --unsigned unless
+    `unsigned` is false."""
+    extra = []
+    if unsigned and len(args) >= 4 and "--sign-key" not in args:
+        extra = ["--unsigned"]
+    return subprocess.run([sys.executable, TOOL, *args, *extra], capture_output=True, text=True,
+                          env=dict(os.environ, **(env or {})))
+
+
+def tree(folder):
+    """{relative path: bytes} of every file below `folder`."""
+    files = {}
+    for root, _, names in os.walk(folder):
+        for name in names:
+            with open(os.path.join(root, name), "rb") as f:
+                files[os.path.relpath(os.path.join(root, name), folder)] = f.read()
+    return files
 
 
 def write(path, data):
@@ -80,6 +96,7 @@ class MakeReleaseTest(unittest.TestCase):
             "names differing in case": ({"A.dll": b"x", "a.dll": b"y"}, ["http://h/"]),
             "name over 255 characters": ({"d" * 200 + "/" + "f" * 60: b"x"}, ["http://h/"]),
             "name with a colon": ({"a:b.txt": b"x"}, ["http://h/"]),
+            "top-level folder named like a backup": ({"UPDATE.Backup.12/a.txt": b"x"}, ["http://h/"]),
             "base URL without a slash": ({"a.txt": b"x"}, ["http://h"]),
             "no files": ({}, ["http://h/"]),
         }
@@ -102,6 +119,39 @@ class MakeReleaseTest(unittest.TestCase):
         forced = run_tool(self.src, "5", "http://h/", self.out, "--force")
         self.assertEqual(forced.returncode, 0, forced.stderr)
         self.assertIn("warning: empty.dat: empty", forced.stdout)
+
+    def test_guard_rails_of_the_version_and_a_failed_run_leave_the_published_tree_alone(self):
+        write(os.path.join(self.src, "a.txt"), b"a")
+        self.assertEqual(run_tool(self.src, "7", "http://h/", self.out).returncode, 0)
+        published = tree(self.out)
+        older = run_tool(self.src, "5", "http://h/", self.out)
+        self.assertEqual(older.returncode, 1)
+        self.assertIn("older than version 7", older.stderr)
+        notes = os.path.join(self.scratch.name, "missing-notes.txt")
+        failed = run_tool(self.src, "7", "http://h/", self.out, "--force", "--notes", notes)
+        self.assertEqual(failed.returncode, 1)
+        self.assertEqual(tree(self.out), published, "a failed run changed the published tree")
+        dry = run_tool(self.src, "8", "http://h/", self.out, "--dry-run")
+        self.assertEqual(dry.returncode, 0, dry.stderr)
+        self.assertIn("dry run: nothing written", dry.stdout)
+        self.assertEqual(tree(self.out), published, "a dry run wrote")
+        allowed = run_tool(self.src, "5", "http://h/", self.out, "--allow-older")
+        self.assertEqual(allowed.returncode, 0, allowed.stderr)
+        self.assertIn("warning: version 5 is older than version 7", allowed.stdout)
+
+    def test_summary_counts_new_changed_and_removed_files(self):
+        for name, data in (("same.txt", b"s"), ("changed.txt", b"old"), ("gone.txt", b"g")):
+            write(os.path.join(self.src, name), data)
+        self.assertEqual(run_tool(self.src, "1", "http://h/", self.out).returncode, 0)
+        os.remove(os.path.join(self.src, "gone.txt"))
+        write(os.path.join(self.src, "changed.txt"), b"new bytes")
+        write(os.path.join(self.src, "bin", "new.dll"), b"n" * 100)
+        result = run_tool(self.src, "2", "http://h/", self.out)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertIn("summary against version 1: 1 new, 1 changed, 1 removed, 1 unchanged", result.stdout)
+        for line in ("new      bin/new.dll", "changed  changed.txt", "removed  gone.txt"):
+            self.assertIn(line, result.stdout)
+        self.assertIn("fetches", result.stdout)
 
 
 def der_signature(raw):
@@ -178,6 +228,16 @@ class SignedReleaseTest(unittest.TestCase):
         self.assertEqual(len(signature), 64)
         self.assertTrue(self.openssl_verifies(data, signature))
         self.assertFalse(self.openssl_verifies(data.replace(b"version=4", b"version=9"), signature))
+
+    def test_a_release_without_a_key_needs_unsigned_and_a_configured_key_signs_by_default(self):
+        refused = run_tool(self.src, "4", "http://h/", self.out, unsigned=False)
+        self.assertEqual(refused.returncode, 1)
+        self.assertIn("--unsigned", refused.stderr)
+        self.assertFalse(os.path.exists(os.path.join(self.out, "4")))
+        signed = run_tool(self.src, "4", "http://h/", self.out, unsigned=False,
+                          env={"VELISK_RELEASE_SIGN_KEY": self.private})
+        self.assertEqual(signed.returncode, 0, signed.stderr)
+        self.assertEqual(sorted(self.manifest_entries("4")), ["ProgramConfig.zdb", "ProgramConfig.zdb.sig"])
 
     def test_unsigned_release_keeps_the_single_entry(self):
         self.assertEqual(run_tool(self.src, "4", "http://h/", self.out).returncode, 0)

@@ -6,6 +6,8 @@
 
 #include <windows.h>
 
+#include <algorithm>
+#include <cwctype>
 #include <functional>
 #include <memory>
 #include <string>
@@ -33,6 +35,7 @@ using testing_support::LogCapture;
 using testing_support::ReadBytes;
 using testing_support::ScratchDir;
 using testing_support::Utf8ToWide;
+using testing_support::WideToUtf8String;
 using testing_support::WriteBytes;
 
 std::string AllText(const LogCapture& log) {
@@ -148,60 +151,90 @@ struct CutCopy {
     std::vector<std::wstring> Tree() const { return ListTree(installDir); }
 };
 
-TEST(InterruptedCopy, RepairActsOnEachKindOfLeftover) {
+// The installation's tree with every ".refused-<ticks>" written as
+// ".refused", so that what was kept aside can be compared.
+std::vector<std::wstring> TreeWithoutTicks(const std::wstring& root) {
+    std::vector<std::wstring> tree;
+    for (std::wstring name : ListTree(root)) {
+        for (size_t at = name.find(L".refused-"); at != std::wstring::npos; at = name.find(L".refused-", at + 1)) {
+            size_t end = at + 9;
+            while (end < name.size() && iswdigit(name[end])) ++end;
+            name.erase(at + 8, end - (at + 8));
+        }
+        tree.push_back(name);
+    }
+    std::sort(tree.begin(), tree.end());
+    return tree;
+}
+
+TEST(InterruptedCopy, RepairActsOnEachKindOfLeftoverAndRemovesOnlyWhatItsJournalNames) {
     struct Case {
         const char* name;
         std::function<void(CutCopy&)> arrange;
-        std::vector<std::wstring> tree;  // the installation afterwards
+        bool repaired;                   // the result: false stops the run
+        std::vector<std::wstring> tree;  // the installation afterwards (besides the folders planted below)
         std::string a;                   // a.txt afterwards
         const char* logged;
     };
     const std::vector<std::wstring> oldTree = {L"a.txt", L"c.txt", L"keep.txt", L"数据/b.txt"};
     const std::vector<std::wstring> cutTree = {L"a.txt", L"c.txt", L"keep.txt", L"new/n.txt", L"数据/b.txt"};
+    auto with = [](std::vector<std::wstring> tree, std::initializer_list<std::wstring> more) {
+        tree.insert(tree.end(), more);
+        return tree;
+    };
     const Case cases[] = {
-        {"unfinished copy is rolled back", [](CutCopy& c) { c.WriteJournal(c.Journal(false)); }, oldTree, "old a",
-         "repaired interrupted copy: rolled back, restored 2, removed 1"},
-        {"committed copy keeps the new version", [](CutCopy& c) { c.WriteJournal(c.Journal(true)); }, cutTree,
+        {"unfinished copy is rolled back", [](CutCopy& c) { c.WriteJournal(c.Journal(false)); }, true, oldTree,
+         "old a", "repaired interrupted copy: rolled back, restored 2, removed 1"},
+        {"committed copy keeps the new version", [](CutCopy& c) { c.WriteJournal(c.Journal(true)); }, true, cutTree,
          "new a", "repaired interrupted copy: finished"},
         {"backup folder gone",
          [](CutCopy& c) {
              c.WriteJournal(c.Journal(false));
              testing_support::RemoveTree(c.backupDir);
          },
-         cutTree, "new a", "repaired interrupted copy: journal refused (backup folder missing)"},
+         false, with(cutTree, {L"Update.copyjournal.refused"}), "new a",
+         "repaired interrupted copy: journal refused (backup folder missing)"},
         {"damaged backup",
          [](CutCopy& c) {
              c.WriteJournal(c.Journal(false));
              WriteBytes(c.backupDir + L"\\a.txt", "old");  // shorter than the file it saved
          },
-         cutTree, "new a", "repaired interrupted copy: journal refused (damaged backup of a.txt)"},
+         false,
+         with(cutTree, {L"123456.refused/a.txt", L"123456.refused/数据/b.txt", L"Update.copyjournal.refused"}),
+         "new a", "repaired interrupted copy: journal refused (damaged backup of a.txt)"},
         {"journal cut while written",
          [](CutCopy& c) { const std::string whole = c.Journal(false);
-             c.WriteJournal(whole.substr(0, whole.size() - 3)); }, cutTree, "new a",
-         "repaired interrupted copy: journal refused (the journal ends inside a record)"},
-        {"backup folder of an older run without journal", [](CutCopy&) {}, cutTree, "new a",
-         "repaired interrupted copy: leftover backup "},
+             c.WriteJournal(whole.substr(0, whole.size() - 3)); }, false,
+         with(cutTree, {L"123456.refused/a.txt", L"123456.refused/数据/b.txt", L"Update.copyjournal.refused"}),
+         "new a", "repaired interrupted copy: journal refused (the journal ends inside a record)"},
+        {"backup folder without journal is nobody's", [](CutCopy&) {}, true,
+         with(cutTree, {L"123456/a.txt", L"123456/数据/b.txt"}), "new a", nullptr},
     };
     for (const Case& c : cases) {
         CutCopy cut;
         c.arrange(cut);
-        WriteBytes(cut.Installed(L"987.partial"), "half");
-        ::CreateDirectoryW(cut.Installed(L"update5").c_str(), nullptr);  // not of the tick-count form
-        ::CreateDirectoryW(cut.Installed(L"0123").c_str(), nullptr);
+        // Folders and files of the installation that only look like backups.
+        for (const wchar_t* name : {L"1033\\strings.dll", L"2052\\strings.dll", L"987.partial",
+                                    L"Update.backup.55\\x.txt"}) {
+            WriteBytes(cut.Installed(name), "release file");
+        }
         LogCapture log;
 
-        EXPECT_TRUE(cut.Repair()) << c.name;
+        EXPECT_EQ(cut.Repair(), c.repaired) << c.name;
 
-        std::vector<std::wstring> tree = cut.Tree();
-        EXPECT_EQ(tree, c.tree) << c.name;
+        std::vector<std::wstring> expected = with(c.tree, {L"1033/strings.dll", L"2052/strings.dll", L"987.partial",
+                                                           L"Update.backup.55/x.txt"});
+        std::sort(expected.begin(), expected.end());
+        EXPECT_EQ(TreeWithoutTicks(cut.installDir), expected) << c.name;
         EXPECT_EQ(ReadBytes(cut.Installed(L"a.txt")), c.a) << c.name;
         EXPECT_EQ(ReadBytes(cut.Installed(L"c.txt")), "old c") << c.name;  // never replaced, never touched
-        EXPECT_FALSE(DirExists(cut.backupDir)) << c.name;
         EXPECT_FALSE(FileExists(cut.Installed(L"Update.copyjournal"))) << c.name;
-        EXPECT_FALSE(FileExists(cut.Installed(L"987.partial"))) << c.name;
-        EXPECT_TRUE(DirExists(cut.Installed(L"update5"))) << c.name;
-        EXPECT_TRUE(DirExists(cut.Installed(L"0123"))) << c.name;
-        EXPECT_GE(log.Count(c.logged), 1) << c.name << "\n" << AllText(log);
+        if (c.logged != nullptr) {
+            EXPECT_EQ(log.Count(c.logged), 1) << c.name << "\n" << AllText(log);
+        } else {
+            EXPECT_EQ(log.Count("repaired interrupted copy"), 0) << c.name << "\n" << AllText(log);
+        }
+        EXPECT_EQ(log.Count("repaired interrupted copy: journal refused"), c.repaired ? 0 : 1) << c.name;
         EXPECT_EQ(ReadBytes(cut.outside), "outside") << c.name;
     }
 }
@@ -230,7 +263,7 @@ TEST(InterruptedCopy, HandMadeJournalChangesNothingOutsideTheInstallation) {
         if (std::string(c.name) == "absolute path") text = "Velisk copy journal 1\nbackup 123456\nfiles 1\nnew " + full.substr(2) + "\n";
         cut.WriteJournal(text);
 
-        EXPECT_TRUE(cut.Repair()) << c.name;
+        EXPECT_FALSE(cut.Repair()) << c.name;  // refused: the run stops
 
         EXPECT_EQ(ReadBytes(outsidePath), "outside") << c.name;
         EXPECT_EQ(ReadBytes(cut.Installed(L"a.txt")), "new a") << c.name;  // the installation is left as it is
@@ -285,7 +318,7 @@ TEST(InstallCopy, RollbackThatCannotRestoreAFileKeepsTheBackupFolder) {
     EXPECT_EQ(log.Count("rollback incomplete, backup folder kept "), 1) << AllText(log);
     std::wstring backupDir;
     for (const std::wstring& entry : testing_support::ListDir(scene.installDir)) {
-        if (IsTickCountName(entry)) backupDir = scene.installDir + L"\\" + entry;
+        if (IsBackupFolderName(entry)) backupDir = scene.installDir + L"\\" + entry;
     }
     ASSERT_FALSE(backupDir.empty());
     EXPECT_NE(AllText(log).find(testing_support::WideToUtf8String(backupDir)), std::string::npos);
@@ -374,26 +407,59 @@ TEST(StagedCopy, CaseOrSeparatorRenameBetweenVersionsKeepsTheFile) {
 namespace {
 
 TEST(InterruptedCopy, UpdateThatCannotRepairTheInstallationStopsBeforeItDownloads) {
-    CutCopy cut;
-    cut.WriteJournal(cut.Journal(false));
-    FileHolder holder(cut.Installed(L"a.txt"));  // its restore fails
-    ASSERT_TRUE(holder.holding());
-    StatusLog statuses;
-    SDKUpdater engine;
-    engine.SetStatusCallback(&StatusLog::Callback, &statuses);
-    engine.SetDirectories((cut.root / L"download").c_str(), (cut.installDir + L"\\").c_str(), nullptr);
-    LogCapture log;
+    struct Case {
+        const char* name;
+        bool holdA;          // a.txt is held, so its restore fails
+        const char* logged;  // the one ERROR line
+    };
+    const Case cases[] = {
+        {"restore fails", true, "repaired interrupted copy: incomplete"},
+        {"journal refused", false, "repaired interrupted copy: journal refused (damaged backup of c.txt)"},
+    };
+    for (const Case& c : cases) {
+        CutCopy cut;
+        std::string journal = cut.Journal(false);
+        if (!c.holdA) {
+            WriteBytes(cut.backupDir + L"\\c.txt", "old c, but longer");
+        }
+        cut.WriteJournal(journal);
+        std::unique_ptr<FileHolder> holder;
+        if (c.holdA) {
+            holder = std::make_unique<FileHolder>(cut.Installed(L"a.txt"));
+            ASSERT_TRUE(holder->holding());
+        }
+        StatusLog statuses;
+        SDKUpdater engine;
+        engine.SetStatusCallback(&StatusLog::Callback, &statuses);
+        engine.SetDirectories((cut.root / L"download").c_str(), (cut.installDir + L"\\").c_str(), nullptr);
+        LogCapture log;
 
-    EXPECT_FALSE(engine.BeginUpdate(L"http://localhost/none/ProgramConfig.zdb.zip", 1, L""));
+        EXPECT_FALSE(engine.BeginUpdate(L"http://localhost/none/ProgramConfig.zdb.zip", 1, L"")) << c.name;
 
-    EXPECT_EQ(statuses.codes(), (std::vector<int>{FUS_FAIL}));
-    EXPECT_EQ(log.Count("UpdateDatabaseFile"), 0);
-    EXPECT_EQ(log.Count("repaired interrupted copy: incomplete"), 1) << AllText(log);
-    holder.End();
-    // Kept for the next start, which can now finish the repair.
-    EXPECT_TRUE(cut.Repair());
-    EXPECT_EQ(ReadBytes(cut.Installed(L"a.txt")), "old a");
-    EXPECT_FALSE(FileExists(cut.Installed(L"new\\n.txt")));
+        EXPECT_EQ(statuses.codes(), (std::vector<int>{FUS_FAIL})) << c.name;
+        EXPECT_EQ(log.Count("UpdateDatabaseFile"), 0) << c.name;
+        EXPECT_EQ(log.Count(c.logged), 1) << c.name << "\n" << AllText(log);
+        EXPECT_EQ(log.Count("Auto update success"), 0) << c.name;
+        if (holder) {
+            holder->End();
+            // Kept for the next start, which can now finish the repair.
+            EXPECT_TRUE(cut.Repair());
+            EXPECT_EQ(ReadBytes(cut.Installed(L"a.txt")), "old a");
+            EXPECT_FALSE(FileExists(cut.Installed(L"new\\n.txt")));
+        } else {
+            // One ERROR line; the installation as it was, the journal and
+            // every backup kept aside.
+            int errors = 0;
+            for (const auto& line : log.lines()) errors += line.severity >= google::GLOG_ERROR ? 1 : 0;
+            EXPECT_EQ(errors, 1) << AllText(log);
+            EXPECT_EQ(ReadBytes(cut.Installed(L"a.txt")), "new a") << c.name;
+            const std::vector<std::wstring> tree = TreeWithoutTicks(cut.installDir);
+            for (const wchar_t* kept : {L"123456.refused/a.txt", L"123456.refused/c.txt", L"123456.refused/数据/b.txt",
+                                        L"Update.copyjournal.refused"}) {
+                EXPECT_EQ(std::count(tree.begin(), tree.end(), kept), 1) << WideToUtf8String(kept);
+            }
+        }
+    }
 }
 
 }  // namespace

@@ -56,6 +56,8 @@ def big_file(rng, size):
 def interrupted_versions(rng):
     v1 = {
         "a_first.txt": b"first file, version 6\n",
+        "1033/strings.dll": b"English strings\n",  # locale folders: all digits, yet never backups
+        "2052/strings.dll": b"Chinese strings, version 6\n",
         "big.bin": big_file(rng, 24 << 20),
         "keep.txt": b"kept\n",
         "old.txt": b"only version 6\n",
@@ -63,6 +65,8 @@ def interrupted_versions(rng):
     }
     v2 = {
         "a_first.txt": b"first file, version 7, longer\n",
+        "1033/strings.dll": b"English strings\n",
+        "2052/strings.dll": b"Chinese strings, version 7\n",
         "big.bin": big_file(rng, 24 << 20),
         "keep.txt": b"kept\n",
         "new_dir/new.txt": b"new in version 7\n",
@@ -90,7 +94,7 @@ def write_tree(root, files):
 
 
 def publish(tool, source, version, base_url, out):
-    subprocess.run([sys.executable, tool, source, str(version), base_url, out],
+    subprocess.run([sys.executable, tool, source, str(version), base_url, out, "--unsigned"],
                    check=True, stdout=subprocess.DEVNULL)
 
 

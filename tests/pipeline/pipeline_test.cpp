@@ -215,4 +215,39 @@ TEST(Pipeline, InstalledManifestNamesOutsideTheInstallationAreNeverDeleted) {
     ExpectVersion7Installed(run);
 }
 
+// Another process of the same user tries to swap files of the download
+// folder between their check and the copy (an elevated run's privilege
+// escalation): by writing over them, by renaming them away and putting its
+// own in their place, by deleting them. The files the run checked are held
+// open with writing and deleting denied, so every way fails and the copy
+// installs the checked bytes; a file of that folder the run does not hold
+// (the archive) shows that the same process could write there.
+TEST(Pipeline, FileSwappedAfterItsCheckNeverReachesTheInstallation) {
+    UpdateRun run;
+    const std::wstring evil = run.root / L"evil.bin";
+    ASSERT_TRUE(testing_support::WriteBytes(evil, "an attacker's change_a.bin"));
+    const std::wstring verified = run.downloadDir + L"\\change_a.bin";
+    const std::wstring archive = verified + L".zip";
+    run.statuses.onStatus = [&](const FileUpdateStatus& record) {
+        if (record.status != FUS_COPYSTART) return;
+        const std::wstring q = L"\"";
+        testing_support::ChildProcess swap(
+            L"cmd.exe /c copy /y " + q + evil + q + L" " + q + verified + q + L" & move /y " + q + verified + q +
+            L" " + q + verified + L".aside" + q + L" & del /f " + q + verified + q + L" & copy /y " + q + evil + q +
+            L" " + q + verified + q + L" & copy /y " + q + evil + q + L" " + q + archive + q);
+        ASSERT_TRUE(swap.started());
+        ASSERT_TRUE(swap.Wait(60000));
+        EXPECT_EQ(ReadBytes(archive), "an attacker's change_a.bin");  // the process could write there
+        EXPECT_TRUE(SameBytes(verified, UpdateRun::Version7(L"change_a.bin")));
+    };
+
+    ASSERT_TRUE(run.Run());
+
+    EXPECT_TRUE(SameBytes(run.Installed(L"change_a.bin"), UpdateRun::Version7(L"change_a.bin")));
+    ExpectVersion7Installed(run);
+    EXPECT_FALSE(FileExists(verified + L".aside"));
+    EXPECT_EQ(run.statuses.codes().back(), FUS_SUCCESS);
+}
+
 }  // namespace
+

@@ -10,11 +10,19 @@ is signed (osslsigncode verify against the test CA), carries VERSIONINFO with
 the project's version, is stripped and links to its symbols file, that a
 known function resolves through each symbols file, that a tampered binary no
 longer verifies, that a failed signing leaves the file as it was, and that a
-signed, stripped Update.exe still runs (its copy mode, under Wine).
+signed, stripped Update.exe still runs (its copy mode, under Wine). And the
+manifest keys: no bundle without keys unless asked for (then named
+-unsigned-manifests), none whose Update.exe lacks the named keys, the key
+table check on real binaries, the README's fingerprints, and an x86-64
+updater built with the same key table (UpdateSigned.exe with the tree's test
+keys; the shipped one is 32-bit and cannot run here), split and stripped like
+the bundle's, refusing an unsigned release served by the shared test server
+that the same updater without keys installs.
 Exits 77 (skipped) when the i686 tree is not built.
 """
 
 import argparse
+import hashlib
 import os
 import shutil
 import subprocess
@@ -88,12 +96,13 @@ class Bundle(unittest.TestCase):
         shutil.rmtree(cls.work, ignore_errors=True)
         cls.pki = make_test_pki(os.path.join(cls.work, "pki"))
         out = os.path.join(cls.work, "dist")
+        # The tests' i686 tree is built without manifest keys.
         cls.result = run([sys.executable, os.path.join(ARGS.source, "scripts", "bundle", "make_bundle.py"),
-                          "--i686", ARGS.i686, "--x86_64", ARGS.x86_64, "--out", out,
+                          "--i686", ARGS.i686, "--x86_64", ARGS.x86_64, "--out", out, "--unsigned-manifests",
                           "--pfx", cls.pki["signer.pfx"], "--password-file", cls.pki["password.txt"],
                           "--timestamp", "", "--verify-ca", cls.pki["ca.pem"]])
         cls.top = "velisk-" + ARGS.version
-        cls.zip_path = os.path.join(out, cls.top + ".zip")
+        cls.zip_path = os.path.join(out, cls.top + "-unsigned-manifests.zip")
         cls.unpacked = os.path.join(cls.work, "unpacked")
         if cls.result.returncode == 0:
             with zipfile.ZipFile(cls.zip_path) as z:
@@ -119,7 +128,9 @@ class Bundle(unittest.TestCase):
             self.assertTrue(all(n.startswith(self.top + "/") for n in z.namelist()), z.namelist())
         self.assertEqual(names, expected)
         with open(os.path.join(self.root, "README.txt"), encoding="utf-8") as f:
-            self.assertIn("Velisk " + ARGS.version, f.read())
+            readme = f.read()
+        self.assertIn("Velisk " + ARGS.version, readme)
+        self.assertIn("NONE. This Update.exe was built without manifest keys", readme)
 
     def test_binaries_are_32_or_64_bit_as_listed(self):
         for inside, is_64bit in SHIPPED.items():
@@ -244,6 +255,94 @@ class Bundle(unittest.TestCase):
                                 env=env, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=120)
         self.assertTrue(os.path.exists(os.path.join(install, "payload.txt")),
                         "the signed Update.exe did not copy the staged file (exit %d)" % result.returncode)
+
+
+def test_key(name):
+    return os.path.join(ARGS.x86_64, "test-keys", name + ".public.pem")
+
+
+class ManifestKeys(unittest.TestCase):
+    def make_bundle(self, *options, env=None):
+        out = os.path.join(ARGS.work, "keys dist")
+        shutil.rmtree(out, ignore_errors=True)
+        result = run(["bash", os.path.join(ARGS.source, "scripts", "bundle.sh"), "--no-build", "--i686", ARGS.i686,
+                      "--x86_64", ARGS.x86_64, "--out", out] + list(options), env=env)
+        return result, (os.listdir(out) if os.path.isdir(out) else [])
+
+    def test_no_bundle_without_keys_or_with_keys_its_update_exe_lacks(self):
+        not_a_key = os.path.join(ARGS.work, "not a key.pem")
+        with open(not_a_key, "w") as f:
+            f.write("-----BEGIN CERTIFICATE-----\n")
+        no_keys = {k: v for k, v in os.environ.items() if k != "VELISK_MANIFEST_PUBLIC_KEYS"}
+        cases = (("no keys", [], no_keys, "no manifest signing key: name the publisher's public keys with "
+                  "--manifest-keys a.pem,b.pem (or VELISK_MANIFEST_PUBLIC_KEYS)"),
+                 ("keys the tree was not built with",
+                  ["--manifest-keys", test_key("first") + "," + test_key("second")], None,
+                  "does not carry the key table of"),
+                 ("keys from the variable", [], dict(no_keys, VELISK_MANIFEST_PUBLIC_KEYS=test_key("first")),
+                  "does not carry the key table of"),
+                 ("not a key", ["--manifest-keys", not_a_key], None, "not a PEM public key"),
+                 ("not text", ["--manifest-keys", os.path.join(ARGS.source, "README.md")], None, "manifest key: "))
+        for name, options, env, message in cases:
+            with self.subTest(name):
+                result, written = self.make_bundle(*options, env=env)
+                self.assertNotEqual(result.returncode, 0, result.stdout)
+                self.assertIn(message, result.stdout)
+                self.assertEqual([n for n in written if n.endswith(".zip")], [])
+
+    def test_key_table_check_and_fingerprints_on_real_binaries(self):
+        both = make_bundle.key_points([test_key("first"), test_key("second")])
+        signed = os.path.join(ARGS.x86_64, "bin", "UpdateSigned.exe")
+        plain = os.path.join(ARGS.x86_64, "bin", "Update.exe")
+        self.assertTrue(make_bundle.carries_key_table(signed, both))
+        self.assertFalse(make_bundle.carries_key_table(plain, both))
+        self.assertFalse(make_bundle.carries_key_table(signed, both[::-1]))
+        self.assertFalse(make_bundle.carries_key_table(
+            signed, make_bundle.key_points([test_key("first"), test_key("outsider")])))
+        for name in ("first", "second"):
+            der = subprocess.run(["openssl", "pkey", "-pubin", "-in", test_key(name), "-outform", "DER"],
+                                 stdout=subprocess.PIPE, check=True).stdout
+            self.assertEqual(make_bundle.key_fingerprint(test_key(name)), hashlib.sha256(der).hexdigest())
+        lines = make_bundle.key_lines([test_key("first"), test_key("second")])
+        self.assertIn("1. first.public.pem  SHA-256 " + make_bundle.key_fingerprint(test_key("first")), lines)
+
+    def test_updater_with_the_key_table_refuses_an_unsigned_release(self):
+        # Served by the shared test server (port 80, as the downloader uses).
+        base = "ship%d" % os.getpid()
+        www = os.path.join(ARGS.x86_64, "test_server", "www", base)
+        shutil.rmtree(www, ignore_errors=True)
+        work = os.path.join(ARGS.work, "unsigned release")
+        shutil.rmtree(work, ignore_errors=True)
+        source = os.path.join(work, "source")
+        os.makedirs(source)
+        with open(os.path.join(source, "payload.txt"), "w") as f:
+            f.write("version 2\n")
+        made = run([sys.executable, os.path.join(ARGS.source, "tools", "make_release"), source, "2",
+                    "http://localhost/%s/" % base, www])
+        self.assertEqual(made.returncode, 0, made.stdout)
+        windows = lambda p: "Z:" + p.replace("/", "\\")  # noqa: E731
+        for program, installs in (("UpdateSigned.exe", False), ("Update.exe", True)):
+            with self.subTest(program):
+                folder = os.path.join(work, program + " program")
+                install = os.path.join(work, program + " install")
+                os.makedirs(folder)
+                os.makedirs(install)
+                for name, shipped in ((program, "Update.exe"), ("Lockscan.dll", "Lockscan.dll")):
+                    make_bundle.split_debug_info(os.path.join(ARGS.x86_64, "bin", name),
+                                                 os.path.join(folder, shipped), os.path.join(folder, name + ".debug"))
+                with open(os.path.join(install, "version.ini"), "w") as f:
+                    f.write("[update]\r\nversion=1\r\n")
+                with open(os.path.join(install, "payload.txt"), "w") as f:
+                    f.write("version 1\n")
+                env = dict(os.environ, VELISK_REPORT_BASE_URL="http://127.0.0.1:9")
+                subprocess.run([ARGS.wine_run, "--prefix=" + os.path.abspath(ARGS.prefix),
+                                os.path.join(folder, "Update.exe"), windows(install),
+                                "http://localhost/%s/2/ProgramConfig.zdb.zip" % base,
+                                windows(os.path.join(www, "2", "version.ini")), "0", windows(install),
+                                windows(os.path.join(install, "launcher.exe"))],
+                               env=env, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=120)
+                with open(os.path.join(install, "payload.txt")) as f:
+                    self.assertEqual(f.read(), "version 2\n" if installs else "version 1\n")
 
 
 def main():

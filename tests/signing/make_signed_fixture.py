@@ -9,6 +9,9 @@ OUT_DIR afterwards:
                            the release's own ProgramConfig.zdb.zip
     unpacked/<case>/       the manifest and signature of each case, unpacked
     attack/new.txt.zip     an attacker's new.txt, listed by manifests/attack.zip
+    attack/ProgramConfig.zdb-journal
+                           a hot rollback journal whose pages make version 7's
+                           manifest the attack manifest when SQLite replays it
     archives/<case>.zip    archives of bin/x.dll (and change_a.bin) with a
                            second entry or another name
     keys/<key>.eccprivate  each test key as a CNG private key blob, for test
@@ -19,6 +22,7 @@ programs, KEY_DIR/outsider.private.pem is not.
 
 import os
 import shutil
+import struct
 import sys
 import tempfile
 import warnings
@@ -75,6 +79,25 @@ def write_private_blob(signing, pem, path):
         f.write(b"ECS2" + (32).to_bytes(4, "little") + point + secret)
 
 
+def hot_journal(database):
+    """A rollback journal, as SQLite leaves one when a transaction is cut off,
+    that holds every page of `database`: replaying it turns whatever file it
+    lies beside into `database`."""
+    page_size = struct.unpack(">H", database[16:18])[0]
+    page_size = 65536 if page_size == 1 else page_size
+    pages = len(database) // page_size
+    nonce, sector = 0x5EC0DE01, 512
+    header = bytes.fromhex("d9d505f920a163d7") + struct.pack(">IIIII", pages, nonce, pages, sector, page_size)
+    records = [header.ljust(sector, b"\0")]
+    for number in range(pages):
+        page = database[number * page_size:(number + 1) * page_size]
+        checksum = nonce
+        for at in range(page_size - 200, 0, -200):
+            checksum = (checksum + page[at]) & 0xFFFFFFFF
+        records.append(struct.pack(">I", number + 1) + page + struct.pack(">I", checksum))
+    return b"".join(records)
+
+
 def main(tool, pipeline, keys, out):
     shutil.rmtree(out, ignore_errors=True)
     sys.path.insert(0, tool)
@@ -125,6 +148,8 @@ def main(tool, pipeline, keys, out):
                 with open(os.path.join(unpacked, name), "wb") as f:
                     f.write(data)
     zip_entries(os.path.join(out, "attack", "new.txt.zip"), [("new.txt", evil)])
+    with open(os.path.join(out, "attack", MANIFEST + "-journal"), "wb") as f:
+        f.write(hot_journal(attack))
 
     with open(os.path.join(pipeline, "v2", "source", "bin", "x.dll"), "rb") as f:
         x = f.read()

@@ -119,7 +119,7 @@ TEST(ManifestAuthentication, SignatureAndVersionDecide) {
             ASSERT_TRUE(WriteBytes(dir / L"version.ini", c.installedIni));
         }
         const std::string before = ReadBytes(dir / L"ProgramConfig.zdb");
-        EXPECT_EQ(AuthenticateManifest(dir / L"ProgramConfig.zdb", dir / L"version.ini", c.iniVersion,
+        EXPECT_EQ(AuthenticateManifest(before, dir / L"ProgramConfig.zdb", dir / L"version.ini", c.iniVersion,
                                        TrustedManifestKeys()),
                   c.accepted)
             << c.name;
@@ -127,9 +127,9 @@ TEST(ManifestAuthentication, SignatureAndVersionDecide) {
     }
 }
 
-TEST(ManifestAuthentication, AMissingManifestIsRefused) {
+TEST(ManifestAuthentication, AnEmptyManifestIsRefused) {
     ScratchDir dir(L"mauth");
-    EXPECT_FALSE(AuthenticateManifest(dir / L"ProgramConfig.zdb", dir / L"version.ini", 7, TrustedManifestKeys()));
+    EXPECT_FALSE(AuthenticateManifest("", dir / L"ProgramConfig.zdb", dir / L"version.ini", 7, TrustedManifestKeys()));
 }
 
 }  // namespace

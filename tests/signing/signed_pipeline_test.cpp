@@ -133,4 +133,38 @@ TEST(SignedPipeline, FileArchiveWithASecondEntryFailsTheRun) {
     EXPECT_EQ(Snapshot(run.installDir), before);
 }
 
+// A hot SQLite journal planted beside the verified manifest in the download
+// folder would, replayed by a read-write open, turn it into the attack
+// manifest that lists the attacker's new.txt. The manifest is read from the
+// verified bytes only: the journal changes nothing, the attacker's file fails
+// its check and is never installed.
+TEST(SignedPipeline, JournalPlantedBesideTheVerifiedManifestChangesNothing) {
+    UpdateRun run;
+    ServeManifest(run, L"first");
+    ASSERT_TRUE(run.served.Put("a/b/7/new.txt.zip", ReadBytes(SigningFixture(L"attack/new.txt.zip"))));
+    const std::string journal = ReadBytes(SigningFixture(L"attack/ProgramConfig.zdb-journal"));
+    ASSERT_TRUE(testing_support::WriteBytes(run.downloadDir + L"\\ProgramConfig.zdb-journal", journal));
+    run.statuses.onStatus = [&](const FileUpdateStatus& record) {
+        if (record.status == FUS_VERIFYFILE && record.index == 1) {
+            EXPECT_EQ(ReadBytes(run.downloadDir + L"\\ProgramConfig.zdb-journal"), journal);  // still hot, unused
+        }
+    };
+    const auto before = Snapshot(run.installDir);
+    LogCapture log;
+
+    EXPECT_FALSE(run.Run());
+
+    EXPECT_EQ(log.Count("manifest signature checked: key 1 of 2"), 1);
+    // The genuine manifest was read (its files were fetched) and the
+    // attacker's new.txt failed against the genuine digest.
+    EXPECT_EQ(run.FileRequests().size(), 3u);
+    int refused = 0;
+    for (const FileUpdateStatus& record : run.statuses.records()) {
+        refused += record.status == FUS_VERIFYFAIL && std::wstring(record.fileName) == L"new.txt" ? 1 : 0;
+    }
+    EXPECT_EQ(refused, 1);
+    EXPECT_EQ(run.statuses.codes().back(), FUS_FAIL);
+    EXPECT_EQ(Snapshot(run.installDir), before);
+}
+
 }  // namespace

@@ -58,6 +58,10 @@ TEST(SignedPlugins, OnlyListedLibrariesWithTheirDigestLoadFromInsideTheInstallat
         engine.SetDirectories((root / L"download").c_str(), install.c_str(), nullptr);
         auto* checker = new DataBaseChecker(install);
         checker->OpenDatabase((root / L"ProgramConfig.zdb").c_str());
+        ManifestNameSlot* names = nullptr;  // listing it builds the lookup, as a run does first
+        int count = 0;
+        ASSERT_TRUE(checker->GetFileList(&names, &count));
+        checker->FreeFileList(names);
         engine.SetUpdateAlgorithm(checker);
         PluginOptions options = {};
         options.pluginDir = row.folder.c_str();

@@ -2,7 +2,8 @@
 
     python3 tools/make_release SOURCE VERSION BASE_URL OUT [options]
 
-SOURCE is the folder of the client version, VERSION its release number,
+SOURCE is the folder of the client version, VERSION its release number
+(never below the newest one already in OUT without --allow-older),
 BASE_URL the [update] url the updater downloads from (ending with "/"), and
 OUT the folder that is published at BASE_URL. Only the Python standard
 library is used, so it runs on any publisher machine; signing also needs the
@@ -16,6 +17,8 @@ every manifest that is not signed by one of its keys):
         release machines' shared folders, never in version control) and
         PREFIX.public.pem (give it to the build: VELISK_MANIFEST_PUBLIC_KEYS)
     python3 tools/make_release SOURCE VERSION BASE_URL OUT --sign-key PREFIX.private.pem
+        (or the variable VELISK_RELEASE_SIGN_KEY naming that file; without a
+        key the tool refuses to publish unless --unsigned is given)
         signs ProgramConfig.zdb with ECDSA P-256 over SHA-256 (openssl) and
         adds the 64-byte r||s signature as ProgramConfig.zdb.sig to the
         manifest archive; signs version.ini the same way into
@@ -71,6 +74,12 @@ def main(argv=None):
     parser.add_argument("--exclude", dest="excludes", action="append", default=[],
                         metavar="PATTERN", help="leave out names matching PATTERN (repeatable)")
     parser.add_argument("--force", action="store_true", help="replace OUT/VERSION if it exists")
+    parser.add_argument("--unsigned", action="store_true",
+                        help="publish without a signing key (updaters built with keys refuse such a release)")
+    parser.add_argument("--allow-older", action="store_true",
+                        help="publish a version below the newest one in OUT (updaters with keys refuse it)")
+    parser.add_argument("--dry-run", action="store_true",
+                        help="print what the release would change against the newest one in OUT; write nothing")
     args = parser.parse_args(argv)
     if args.make_key_pair:
         try:
@@ -86,7 +95,8 @@ def main(argv=None):
         make_release(args.source, args.version, args.base_url, args.out,
                      version_name=args.version_name, ini_template=args.ini, notes=args.notes,
                      settings=args.settings, servers=args.servers, excludes=args.excludes,
-                     force=args.force, sign_key=args.sign_key)
+                     force=args.force, sign_key=args.sign_key or os.environ.get("VELISK_RELEASE_SIGN_KEY"),
+                     unsigned=args.unsigned, allow_older=args.allow_older, dry_run=args.dry_run)
     except (ReleaseError, SigningError, OSError, ValueError) as error:
         print("make_release: %s" % error, file=sys.stderr)
         return 1

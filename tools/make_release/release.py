@@ -17,6 +17,7 @@ import tempfile
 import archives
 import digests
 import manifest
+import published
 import signing
 from version_ini import VersionIni
 
@@ -27,6 +28,10 @@ ALWAYS_EXCLUDED = (manifest.MANIFEST_NAME, INI_NAME)
 
 MAX_NAME_CHARS = 255     # width of the updater's name slots
 MAX_URL_CHARS = 254      # [update] url is read into 255 characters
+# Start of the updater's backup folders in the installation (folded case):
+# no top-level name of a release may begin with it, so that no folder of a
+# release can ever be taken for a backup.
+RESERVED_TOP_LEVEL_PREFIX = "update.backup."
 _WINDOWS_FORBIDDEN = set('<>:"\\|?*')
 _URL_UNSAFE = set(" #%")
 
@@ -70,6 +75,9 @@ def check_names(names):
         if unsafe:
             warnings.append("%s: characters %r are sent unescaped in the download URL"
                             % (name, "".join(unsafe)))
+        if name.split("/")[0].lower().startswith(RESERVED_TOP_LEVEL_PREFIX):
+            problems.append("%s: top-level names starting with %r are the updater's backup folders"
+                            % (name, "Update.backup."))
         folded = name.lower()
         if folded in seen:
             problems.append("%s: differs from %s only in letter case" % (name, seen[folded]))
@@ -99,12 +107,53 @@ def build_ini(template_path, version, base_url, version_name, notes_path, settin
     return ini.text()
 
 
+def _check_version(out, version, force, allow_older, log):
+    """Refuses a release number below the newest published one (unless
+    allowed) and an existing one (unless forced); returns the newest."""
+    versions = published.published_versions(out)
+    newest = versions[-1] if versions else None
+    if newest is not None and version < newest:
+        if not allow_older:
+            raise ReleaseError("version %d is older than version %d, the newest in %s: updaters with keys "
+                               "refuse it and updaters without keys would install a downgrade "
+                               "(--allow-older publishes it anyway)" % (version, newest, out))
+        log("warning: version %d is older than version %d; updaters built with keys will refuse it"
+            % (version, newest))
+    if os.path.exists(os.path.join(out, str(version))) and not force:
+        raise ReleaseError("%s exists (use --force to replace it)" % os.path.join(out, str(version)))
+    return newest
+
+
+def _move_into_place(staging, release_dir):
+    """Renames the finished `staging` folder to `release_dir`; an earlier
+    release there is moved aside first and removed only afterwards, so a
+    failure leaves one complete release in place."""
+    previous = None
+    if os.path.exists(release_dir):
+        previous = tempfile.mkdtemp(prefix="." + os.path.basename(release_dir) + ".old-",
+                                    dir=os.path.dirname(release_dir))
+        os.rmdir(previous)
+        os.rename(release_dir, previous)
+    try:
+        os.rename(staging, release_dir)
+    except OSError:
+        if previous:
+            os.rename(previous, release_dir)
+        raise
+    if previous:
+        shutil.rmtree(previous, ignore_errors=True)
+
+
 def make_release(source, version, base_url, out, *, version_name=None, ini_template=None,
                  notes=None, settings=(), servers=(), excludes=(), force=False, sign_key=None,
-                 log=print):
+                 unsigned=False, allow_older=False, dry_run=False, log=print):
     """Writes the release tree; returns a dict of what was written. With
     `sign_key` (a P-256 private key in PEM) the manifest archive also holds
-    ProgramConfig.zdb.sig, the signature of the manifest's exact bytes."""
+    ProgramConfig.zdb.sig, the signature of the manifest's exact bytes, and
+    version.ini gets version.ini.sig; without one the release is refused
+    unless `unsigned`. Everything is written into a folder beside
+    OUT/VERSION that takes its place only when complete; `dry_run` writes
+    nothing and only logs the summary."""
     if not os.path.isdir(source):
         raise ReleaseError("no client folder at %s" % source)
     if not 0 <= version <= 0x7FFFFFFF:
@@ -113,6 +162,9 @@ def make_release(source, version, base_url, out, *, version_name=None, ini_templ
         raise ReleaseError("the download base URL must end with '/' (the version follows it directly)")
     if len(base_url) > MAX_URL_CHARS:
         raise ReleaseError("the download base URL is longer than %d characters" % MAX_URL_CHARS)
+    if not sign_key and not unsigned:
+        raise ReleaseError("no signing key: give --sign-key (or VELISK_RELEASE_SIGN_KEY), or --unsigned to "
+                           "publish a release that updaters built with keys refuse")
 
     if sign_key:
         signing.check_private_key(sign_key)  # before anything is written
@@ -120,15 +172,42 @@ def make_release(source, version, base_url, out, *, version_name=None, ini_templ
     if not names:
         raise ReleaseError("the client folder holds no files to publish")
     warnings = check_names(names)
+    newest = _check_version(out, version, force, allow_older, log)
 
-    release_dir = os.path.join(out, str(version))
-    if os.path.exists(release_dir):
-        if not force:
-            raise ReleaseError("%s exists (use --force to replace it)" % release_dir)
-        shutil.rmtree(release_dir)
+    final_dir = os.path.join(out, str(version))
+    if not dry_run:
+        os.makedirs(out, exist_ok=True)
+    # Beside OUT/VERSION, so that the finished folder is renamed into place;
+    # a dry run works in the system's temporary folder and leaves OUT alone.
+    scratch_root = tempfile.mkdtemp(prefix=".%d.partial-" % version, dir=None if dry_run else out)
+    release_dir = os.path.join(scratch_root, str(version))
     os.makedirs(release_dir)
+    def log_final(line):  # paths as they will be once the release is in place
+        log(line.replace(release_dir, final_dir))
 
-    rows, total_bytes = [], 0
+    try:
+        result = _write_release(source, version, base_url, release_dir, names, warnings, version_name,
+                                ini_template, notes, settings, servers, sign_key, log_final)
+        old_files = published.published_files(out, newest) if newest is not None else {}
+        for line in published.change_summary(newest, old_files, result["files"], result["archive_sizes"],
+                                             os.path.getsize(result["manifest_archive"])):
+            log(line)
+        if dry_run:
+            log("dry run: nothing written to %s" % out)
+        else:
+            _move_into_place(release_dir, final_dir)
+    finally:
+        shutil.rmtree(scratch_root, ignore_errors=True)
+    for key in ("manifest_archive", "ini"):
+        result[key] = os.path.join(final_dir, os.path.relpath(result[key], release_dir))
+    result["release_dir"] = final_dir
+    return result
+
+
+def _write_release(source, version, base_url, release_dir, names, warnings, version_name, ini_template,
+                   notes, settings, servers, sign_key, log):
+    """Writes every file of the release into `release_dir` (which exists)."""
+    rows, total_bytes, archive_sizes = [], 0, {}
     for name in names:
         path = os.path.join(source, *name.split("/"))
         size = os.path.getsize(path)
@@ -138,6 +217,7 @@ def make_release(source, version, base_url, out, *, version_name=None, ini_templ
         rows.append((name, digests.file_digest(path)))
         archive_path = os.path.join(release_dir, *name.split("/")) + ".zip"
         archive_size = archives.write_file_archive(path, archive_path)
+        archive_sizes[name] = archive_size
         if archive_size >= archives.ARCHIVE_LIMIT:
             warnings.append("%s: its archive reaches 4 GiB, which the updater cannot read" % name)
         total_bytes += size
@@ -149,7 +229,7 @@ def make_release(source, version, base_url, out, *, version_name=None, ini_templ
         signature = signing.sign_file(database, sign_key) if sign_key else None
         manifest_archive = os.path.join(release_dir, MANIFEST_ARCHIVE)
         archives.write_manifest_archive(database, signature, manifest_archive)
-    log("wrote %s (%s)" % (manifest_archive, "signed" if sign_key else "not signed"))
+    log("wrote %s (%s)" % (manifest_archive, "signed" if sign_key else "NOT signed: updaters with keys refuse it"))
 
     ini_path = os.path.join(release_dir, INI_NAME)
     template = ini_template if ini_template is not None else os.path.join(source, INI_NAME)
@@ -170,4 +250,4 @@ def make_release(source, version, base_url, out, *, version_name=None, ini_templ
     log("version.ini URL: %s%d/%s" % (base_url, version, INI_NAME))
     return {"release_dir": release_dir, "files": rows, "manifest_archive": manifest_archive,
             "manifest_url": manifest_url, "ini": ini_path, "warnings": warnings,
-            "signed": bool(sign_key)}
+            "signed": bool(sign_key), "archive_sizes": archive_sizes}

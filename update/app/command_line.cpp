@@ -182,7 +182,7 @@ bool CUpdateDlg::InitFromCommandLine(const wchar_t* commandLine) {
             return false;
         }
         if (!AcquireInstallLock()) return false;
-        RepairInterruptedCopy(m_installDir);  // a copy cut off by a crash is undone first
+        m_installationRepaired = RepairInterruptedCopy(m_installDir);  // a copy cut off by a crash is undone first
         bool restart = false;
         m_restartOnCrash = false;
         if (args.count() >= 5 && std::wcscmp(args[4], L"-restart") == 0) {
@@ -212,7 +212,7 @@ bool CUpdateDlg::InitFromCommandLine(const wchar_t* commandLine) {
 
     killRelatedExe();
     if (!AcquireInstallLock()) return false;
-    RepairInterruptedCopy(m_installDir);  // a copy cut off by a crash is undone first
+    m_installationRepaired = RepairInterruptedCopy(m_installDir);  // a copy cut off by a crash is undone first
 
     m_targetExe = ReadTargetExe(m_newIniPath, 256);
     m_versionName = ReadIniString(m_newIniPath, kUpdate, L"versionName", L"", 256);

@@ -340,7 +340,9 @@ void CUpdateDlg::CopyStagedUpdate(const std::wstring& src, const std::wstring& d
 
     // A crash in the middle of the copy must not start a half-copied client.
     if (restart) m_restartOnCrash = false;
-    const bool ok = m_updater != nullptr && m_updater->ApplyStagedUpdate(src.c_str(), dst.c_str(), 1);
+    // An installation whose interrupted copy is not repaired is not copied into.
+    const bool ok = m_installationRepaired && m_updater != nullptr &&
+                    m_updater->ApplyStagedUpdate(src.c_str(), dst.c_str(), 1);
     if (restart) m_restartOnCrash = true;
 
     if (ok && m_heldIni && !m_heldIni->WriteCopiesTo(dst)) {

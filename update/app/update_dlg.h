@@ -112,6 +112,9 @@ public:
     std::wstring m_relatedExes;
     std::wstring m_versionName;
     bool m_hidden = false;
+    // False when the repair of an interrupted copy at the start could not
+    // finish or refused the journal it found: the run then changes nothing.
+    bool m_installationRepaired = true;
     std::atomic<bool> m_restartOnCrash{true};  // read by the crash handler's thread
     std::wstring m_pluginDir;
     std::wstring m_uselessFiles;
@@ -161,7 +164,12 @@ private:
     void SendUpdateOutcome(bool ok);
     void RunUpdate();
     void WaitForCaller();
-    void RelaunchClientForCopy();
+    // Starts the client with the copy command of this hidden run. False
+    // (ERROR logged) when it could not be started: nothing would ever copy
+    // what the run stages.
+    bool RelaunchClientForCopy();
+    // Removes this hidden run's staging folder with everything in it.
+    void RemoveStagingFolder();
     void OnUpdateDone();
     void RunEndSequence();
     // The launcher, hidden, by its full path, with -d and m_launcherDir.

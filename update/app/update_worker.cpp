@@ -18,6 +18,7 @@
 #include "diag/statistics.h"
 #include "diag/unit_log.h"
 #include "engine/auto_updater.h"
+#include "engine/plain_paths.h"
 
 namespace {
 
@@ -84,30 +85,35 @@ void CUpdateDlg::WaitForCaller() {
     }
 }
 
-void CUpdateDlg::RelaunchClientForCopy() {
+bool CUpdateDlg::RelaunchClientForCopy() {
     if (m_targetExe.empty()) {
-        UPDATEDLG_LOG(WARNING) << "client not started for the copy: no usable target";
+        UPDATEDLG_LOG(ERROR) << "client not started for the copy: no usable target";
         m_stagingDir += L"\\";
-        return;
+        return false;
     }
     const std::wstring parameters = BuildCopyParameters(UpdateProgramPath(), m_installDir, m_stagingDir,
                                                         ::GetCurrentProcessId(), m_relatedExes);
     // By its full path in the installation, never found by the search order.
     const std::wstring client = m_installDir + m_targetExe;
     HINSTANCE result = nullptr;
-    if (parameters.size() <= kMaxCopyParameterChars) {
+    const bool fits = parameters.size() <= kMaxCopyParameterChars;
+    if (fits) {
         result = ::ShellExecuteW(nullptr, L"open", client.c_str(), parameters.c_str(), m_installDir.c_str(),
                                  SW_SHOW);
-    } else {
-        UPDATEDLG_LOG(WARNING) << "client not started for the copy: parameters too long";
     }
+    const INT_PTR code = reinterpret_cast<INT_PTR>(result);
     m_stagingDir += L"\\";
     StatPoint point("imstartup_pc");
     point.AddString("process", m_targetExe);
     point.AddString("cmd", parameters);
     point.AddString("dir", m_installDir);
-    point.AddInt("o_ret", static_cast<int>(reinterpret_cast<INT_PTR>(result)));
+    point.AddInt("o_ret", static_cast<int>(code));
     UPDATEDLG_LOG(INFO) << "point imstartup_pc: " << point.Send();
+    // ShellExecute reports success with a value above 32.
+    if (code > 32) return true;
+    UPDATEDLG_LOG(ERROR) << "client not started for the copy: "
+                         << (fits ? "ShellExecute returned " + std::to_string(code) : std::string("parameters too long"));
+    return false;
 }
 
 void CUpdateDlg::DoUpdate() {
@@ -128,8 +134,16 @@ void CUpdateDlg::DoUpdate() {
 void CUpdateDlg::RunUpdate() {
     if (!m_targetExe.empty()) CloseTargetClient(m_targetExe);
     WaitForCaller();
-    if (m_hidden) RelaunchClientForCopy();
+    const bool copyHandedOver = !m_hidden || RelaunchClientForCopy();
     if (m_stopRequested) return;
+    if (!m_installationRepaired || !copyHandedOver) {
+        // Nothing is downloaded for an installation that is not whole, nor
+        // staged when no one will copy it: the run fails as it is.
+        if (m_hidden) RemoveStagingFolder();
+        UPDATEDLG_LOG(INFO) << "BeginUpdate over " << false;
+        SendUpdateOutcome(false);
+        return;
+    }
 
     PluginOptions options = {};
     const wchar_t* searchDirs[] = {m_installDir.c_str()};
@@ -152,6 +166,12 @@ void CUpdateDlg::RunUpdate() {
     }
     UPDATEDLG_LOG(INFO) << "BeginUpdate over " << ok;
     SendUpdateOutcome(ok);
+}
+
+void CUpdateDlg::RemoveStagingFolder() {
+    std::wstring staging = m_installDir + m_stagingDir;
+    while (!staging.empty() && (staging.back() == L'\\' || staging.back() == L'/')) staging.pop_back();
+    if (staging.size() > m_installDir.size()) RemoveTreeNoFollow(staging);
 }
 
 void CUpdateDlg::SendUpdateOutcome(bool ok) {

@@ -104,12 +104,20 @@ bool IsTickCountName(const std::wstring& name) {
     return IsDecimal(digits, 0xFFFFFFFFull, value);
 }
 
+bool IsBackupFolderName(const std::wstring& name) {
+    const std::wstring prefix = kBackupFolderPrefix;
+    if (name.compare(0, prefix.size(), prefix) == 0) return IsTickCountName(name.substr(prefix.size()));
+    return IsTickCountName(name);
+}
+
+std::wstring BackupFolderName(unsigned long ticks) { return kBackupFolderPrefix + std::to_wstring(ticks); }
+
 bool IsStagingFolderName(const std::wstring& name) {
     return name.compare(0, 6, L"update") == 0 && IsTickCountName(name.substr(6));
 }
 
 std::string FormatCopyJournal(const CopyJournal& journal) {
-    if (!IsTickCountName(journal.backupName)) return std::string();
+    if (!IsBackupFolderName(journal.backupName)) return std::string();
     if (!journal.stagingName.empty() && !IsStagingFolderName(journal.stagingName)) return std::string();
     std::ostringstream out;
     out << kHeader << "\n";
@@ -134,14 +142,18 @@ bool ParseCopyJournal(const std::string& text, CopyJournal& journal, std::string
     journal = CopyJournal();
     bool complete = false;
     const std::vector<std::string> lines = SplitLines(text, complete);
-    if (!complete) return Refuse(reason, "the journal ends inside a record");
     size_t at = 0;
-    if (lines.size() < 3 || lines[at++] != kHeader) return Refuse(reason, "not a copy journal");
+    if (lines.size() < 2 || lines[at++] != kHeader) return Refuse(reason, "not a copy journal");
     std::string rest;
     if (!StartsWith(lines[at++], "backup ", rest) || !FromUtf8(rest, journal.backupName) ||
-        !IsTickCountName(journal.backupName)) {
+        !IsBackupFolderName(journal.backupName)) {
+        journal.backupName.clear();
         return Refuse(reason, "backup folder name refused");
     }
+    // Checked after the backup line, so that the backup of a journal cut
+    // while it was written is known (and kept) too.
+    if (!complete) return Refuse(reason, "the journal ends inside a record");
+    if (lines.size() < 3) return Refuse(reason, "file count missing");
     if (StartsWith(lines[at], "staging ", rest)) {
         if (!FromUtf8(rest, journal.stagingName) || !IsStagingFolderName(journal.stagingName)) {
             return Refuse(reason, "staging folder name refused");

@@ -4,7 +4,9 @@
 //
 // Format (UTF-8, one record a line, "\n" after each):
 //   Velisk copy journal 1
-//   backup <tick count>            the backup folder, directly in the installation
+//   backup Update.backup.<tick count>  the backup folder, directly in the
+//                                  installation (older runs wrote the bare
+//                                  tick count; such journals are still read)
 //   staging <update + tick count>  only for a copy into the hidden run's staging folder
 //   files <count>
 //   replace <size> <name>          a file that existed (size in bytes) and gets a backup
@@ -22,6 +24,11 @@
 // The journal's file name in the installation folder.
 constexpr wchar_t kCopyJournalFileName[] = L"Update.copyjournal";
 
+// Start of every backup folder name: a fixed prefix that the release tool
+// refuses as the start of a top-level name, so that no folder of a release
+// can ever be taken for a backup.
+constexpr wchar_t kBackupFolderPrefix[] = L"Update.backup.";
+
 struct CopyJournalFile {
     std::wstring name;   // relative to the installation
     bool existed = false;  // it was there before the copy, so it is backed up
@@ -29,15 +36,23 @@ struct CopyJournalFile {
 };
 
 struct CopyJournal {
-    std::wstring backupName;   // the tick-count folder name
+    std::wstring backupName;   // the backup folder name (see IsBackupFolderName)
     std::wstring stagingName;  // empty, or the staging folder name
     std::vector<CopyJournalFile> files;
     bool committed = false;
 };
 
-// True when `name` is the backup folder form: the decimal text of a 32-bit
-// tick count (digits only, no leading zero, at most 4294967295).
+// True when `name` is the decimal text of a 32-bit tick count (digits only,
+// no leading zero, at most 4294967295).
 bool IsTickCountName(const std::wstring& name);
+
+// True when `name` is a backup folder name a journal may give:
+// kBackupFolderPrefix + a tick-count name, or (journals of older runs) a bare
+// tick-count name. Only the journal that names a folder makes it a backup.
+bool IsBackupFolderName(const std::wstring& name);
+
+// The backup folder name of a copy that starts at the tick count `ticks`.
+std::wstring BackupFolderName(unsigned long ticks);
 
 // True when `name` is the staging folder form: "update" + a tick-count name.
 bool IsStagingFolderName(const std::wstring& name);
@@ -54,4 +69,6 @@ std::string CopyJournalCommitRecord();
 // form, a file name that is not a contained manifest name (absolute, drive
 // letter, "..", control characters), a count that does not match, or
 // unknown records.
+// When it is refused after the backup line, `journal.backupName` still holds
+// that (valid) name, so the refused journal's backup can be kept aside.
 bool ParseCopyJournal(const std::string& text, CopyJournal& journal, std::string& reason);

@@ -2,12 +2,15 @@
 
 #include <windows.h>
 
+#include <vector>
+
 #include "diag/text_format.h"
 #include "diag/unit_log.h"
+#include "engine/database_checker.h"
 #include "engine/file_copy.h"
 #include "engine/manifest_names.h"
 #include "engine/plain_paths.h"
-#include "velisk/handles.h"
+#include "engine/sdk_updater.h"
 
 namespace {
 
@@ -128,22 +131,88 @@ void RemoveBackup(const std::wstring& installDir, const std::wstring& backupName
     RemoveTreeNoFollow(installDir + backupName + L".partial");
 }
 
-// Backup folders (and half-written backups) that a run left without a journal.
-void RemoveLeftoverBackups(const std::wstring& installDir) {
-    WIN32_FIND_DATAW entry = {};
-    velisk::UniqueFindHandle find(::FindFirstFileW((installDir + L"*").c_str(), &entry));
-    if (!find) return;
-    do {
-        const std::wstring name = entry.cFileName;
-        const bool folder = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-        const bool partial = !folder && name.size() > 8 && name.compare(name.size() - 8, 8, L".partial") == 0 &&
-                             IsTickCountName(name.substr(0, name.size() - 8));
-        if (!(folder && IsTickCountName(name)) && !partial) continue;
-        const std::wstring path = installDir + name;
-        const bool removed = RemoveTreeNoFollow(path);
-        UPDATER_LOG(INFO) << "repaired interrupted copy: leftover backup " << WideToUtf8Log(path)
-                          << (removed ? " removed" : " could not be removed");
-    } while (::FindNextFileW(find.get(), &entry));
+// Renames `name` in `installDir` to `name` + `suffix` when it is there; the
+// new name, or an empty text when nothing was there or it could not be moved.
+std::wstring MoveAside(const std::wstring& installDir, const std::wstring& name, const std::wstring& suffix) {
+    const std::wstring from = installDir + name;
+    if (name.empty() || ::GetFileAttributesW(from.c_str()) == INVALID_FILE_ATTRIBUTES) return std::wstring();
+    if (!::MoveFileExW(from.c_str(), (from + suffix).c_str(), 0)) return std::wstring();
+    return name + suffix;
+}
+
+// Keeps a refused journal and whatever backup it names aside, under names
+// that no later run takes for a journal or a backup, so that nothing of it
+// is lost and someone can look at it. Returns what was kept, for the log.
+std::string KeepRefusedJournalAside(const std::wstring& installDir, const std::wstring& backupName) {
+    const std::wstring suffix = L".refused-" + std::to_wstring(::GetTickCount());
+    std::string kept;
+    for (const std::wstring& name :
+         {std::wstring(kCopyJournalFileName), backupName, backupName.empty() ? backupName : backupName + L".partial"}) {
+        const std::wstring moved = MoveAside(installDir, name, suffix);
+        if (!moved.empty()) kept += (kept.empty() ? "" : ", ") + WideToUtf8Log(moved);
+    }
+    return kept.empty() ? std::string("nothing could be moved") : kept;
+}
+
+// Every name that the manifest at `path` lists (none when it lists nothing
+// or cannot be read).
+std::vector<std::wstring> ManifestFileNames(DataBaseChecker& checker, const std::wstring& path) {
+    checker.OpenDatabase(path.c_str());
+    ManifestNameSlot* names = nullptr;
+    int count = 0;
+    checker.GetFileList(&names, &count);
+    if (count < 1 || names == nullptr) return {};
+    std::vector<std::wstring> list(names, names + count);
+    checker.FreeFileList(names);
+    return list;
+}
+
+// The names the old manifest (kept in the backup) lists and the installed
+// new one does not: what the interrupted run would have deleted after its
+// copy. Empty when either manifest lists nothing.
+ManifestNameSet ObsoleteFilesOfCommittedCopy(const std::wstring& installDir, const std::wstring& backupDir) {
+    DataBaseChecker checker(installDir);
+    const std::vector<std::wstring> oldNames = ManifestFileNames(checker, backupDir + L"\\" + kManifestFileName);
+    const std::vector<std::wstring> newNames = ManifestFileNames(checker, installDir + kManifestFileName);
+    ManifestNameSet obsolete;
+    if (oldNames.empty() || newNames.empty()) return obsolete;
+    for (const std::wstring& name : oldNames) {
+        if (IsContainedManifestName(name)) obsolete.insert(name);
+    }
+    for (const std::wstring& name : newNames) obsolete.erase(name);
+    return obsolete;
+}
+
+// Deletes the plain files among `names` (never through a link, never a
+// folder). Returns how many were deleted.
+int DeleteObsoleteFiles(const std::wstring& installDir, const ManifestNameSet& names) {
+    int deleted = 0;
+    for (const std::wstring& name : names) {
+        uint64_t size = 0;
+        const std::wstring path = installDir + WithBackslashes(name);
+        if (!IsPlainPathBelow(installDir, name) || !PlainFileSize(path, size)) continue;
+        ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        if (::DeleteFileW(path.c_str())) {
+            ++deleted;
+        } else {
+            UPDATER_LOG(WARNING) << "repaired interrupted copy: obsolete file not deleted " << WideToUtf8Log(path);
+        }
+    }
+    return deleted;
+}
+
+// True when the journal's copy replaced the installed manifest itself (not
+// in a staging folder) and its backup of it is whole: the copy was one
+// whose run deletes the old version's obsolete files.
+bool ReplacedInstalledManifest(const CopyJournal& journal, const std::wstring& backupDir) {
+    if (!journal.stagingName.empty()) return false;
+    for (const CopyJournalFile& file : journal.files) {
+        uint64_t size = 0;
+        if (file.existed && SameManifestName(file.name, kManifestFileName)) {
+            return PlainFileSize(backupDir + L"\\" + kManifestFileName, size) && size == file.size;
+        }
+    }
+    return false;
 }
 
 }  // namespace
@@ -162,6 +231,13 @@ bool BeginCopyJournal(const std::wstring& installDir, const CopyJournal& journal
     return true;
 }
 
+int DeleteObsoleteFilesOfCopy(const std::wstring& installFolder, const CopyJournal& journal) {
+    const std::wstring installDir = WithSeparator(installFolder);
+    const std::wstring backupDir = installDir + journal.backupName;
+    if (!ReplacedInstalledManifest(journal, backupDir)) return 0;
+    return DeleteObsoleteFiles(installDir, ObsoleteFilesOfCommittedCopy(installDir, backupDir));
+}
+
 bool CommitCopyJournal(const std::wstring& installDir) {
     return AppendFileFlushed(CopyJournalPath(installDir), CopyJournalCommitRecord());
 }
@@ -172,10 +248,8 @@ bool RepairInterruptedCopy(const std::wstring& installFolder) {
     const std::wstring installDir = WithSeparator(installFolder);
     if (installDir.size() < 2) return true;
     const std::wstring journalPath = CopyJournalPath(installDir);
-    if (::GetFileAttributesW(journalPath.c_str()) == INVALID_FILE_ATTRIBUTES) {
-        RemoveLeftoverBackups(installDir);
-        return true;
-    }
+    // Without a journal nothing here was made by a copy: nothing is removed.
+    if (::GetFileAttributesW(journalPath.c_str()) == INVALID_FILE_ATTRIBUTES) return true;
 
     CopyJournal journal;
     std::string reason = "journal cannot be read";
@@ -184,9 +258,10 @@ bool RepairInterruptedCopy(const std::wstring& installFolder) {
         JournalRepair repair(installDir, journal);
         reason = repair.Refusal();
         if (reason.empty() && journal.committed) {
+            const int deleted = DeleteObsoleteFilesOfCopy(installDir, journal);
             RemoveBackup(installDir, journal.backupName);
-            UPDATER_LOG(INFO) << "repaired interrupted copy: finished, new version kept, backup "
-                              << WideToUtf8Log(repair.backupDir()) << " removed";
+            UPDATER_LOG(INFO) << "repaired interrupted copy: finished, new version kept, obsolete files deleted "
+                              << deleted << ", backup " << WideToUtf8Log(repair.backupDir()) << " removed";
         } else if (reason.empty()) {
             const RepairCounts counts = repair.RollBack();
             if (counts.failed > 0) {
@@ -202,13 +277,17 @@ bool RepairInterruptedCopy(const std::wstring& installFolder) {
         }
     }
     if (!reason.empty()) {
-        UPDATER_LOG(WARNING) << "repaired interrupted copy: journal refused (" << reason
-                             << "), installation left as it is";
+        // Nothing of a journal that cannot be trusted is acted on or thrown
+        // away: the installation is left as it is, the journal and its backup
+        // are kept aside, and this run goes no further.
+        UPDATER_LOG(ERROR) << "repaired interrupted copy: journal refused (" << reason
+                           << "), installation left as it is, kept aside: "
+                           << KeepRefusedJournalAside(installDir, journal.backupName);
+        return false;
     }
     if (!RemoveCopyJournal(installDir)) {
         UPDATER_LOG(ERROR) << "copy journal cannot be removed " << WideToUtf8Log(journalPath);
         return false;
     }
-    RemoveLeftoverBackups(installDir);
     return true;
 }

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <cwchar>
 #include <new>
+#include <utility>
 
 #include "diag/text_format.h"
 #include "diag/unit_log.h"
@@ -55,6 +56,15 @@ bool DataBaseChecker::OpenDatabase(const wchar_t* path) {
         DATABASE_LOG(WARNING) << "OpenDatabase fails ret=" << result << " path=" << WideToUtf8Log(m_connection->path());
     }
     return true;
+}
+
+void DataBaseChecker::OpenDatabaseBytes(const std::wstring& path, std::string bytes) {
+    m_connection.reset();
+    m_connection = std::make_unique<SqliteConnection>(path);
+    const int result = m_connection->OpenBytes(std::move(bytes));
+    if (result != 0) {
+        DATABASE_LOG(WARNING) << "OpenDatabase fails ret=" << result << " path=" << WideToUtf8Log(path);
+    }
 }
 
 bool DataBaseChecker::ReadFileRows() {
@@ -168,7 +178,18 @@ void DataBaseChecker::DeleteThis(unsigned int) { delete this; }
 bool DataBaseChecker::VerifyDownloadedFile(const wchar_t* name) {
     const auto it = m_fileTable.find(name != nullptr ? name : L"");
     if (it == m_fileTable.end()) return true;
-    return !IsNeedUpdate(it->second, m_downloadDir);
+    const HANDLE held = m_heldFiles != nullptr ? m_heldFiles->Find(it->first) : nullptr;
+    if (held == nullptr) return !IsNeedUpdate(it->second, m_downloadDir);
+    DATABASE_LOG(INFO) << "IsNeedUpdate: " << WideToUtf8Log(m_downloadDir + it->first) << " (held open)";
+    unsigned char digest[kFileDigestBytes] = {};
+    const bool hashed = CalOpenFileSHA1(held, digest);
+    DATABASE_LOG(INFO) << "CalFileSHA1 ret: " << (hashed ? 1 : 0);
+    if (std::memcmp(it->second.sha1, digest, kFileDigestBytes) != 0) {
+        DATABASE_LOG(INFO) << "file->sha1 = " << DigestHex(it->second.sha1);
+        DATABASE_LOG(INFO) << "dstSha1 = " << DigestHex(digest);
+        return false;
+    }
+    return true;
 }
 
 void DataBaseChecker::SetDownloadDir(const wchar_t* dir) { m_downloadDir = dir != nullptr ? dir : L""; }

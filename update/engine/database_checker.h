@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "engine/file_sha1.h"
+#include "engine/held_files.h"
 #include "engine/sqlite_db.h"
 #include "engine/update_algorithm.h"
 
@@ -47,6 +48,15 @@ public:
     bool VerifyDownloadedFile(const wchar_t* name) override;
     void SetDownloadDir(const wchar_t* dir) override;
 
+    // Makes `bytes` (a manifest already read and checked) the current
+    // manifest, as OpenDatabase does for a file; `path` only names it in
+    // log lines. The bytes are never read again from any file.
+    void OpenDatabaseBytes(const std::wstring& path, std::string bytes);
+    // Downloaded files held open since before their check: a name held there
+    // is verified by hashing its handle instead of its path. Null (the
+    // default) hashes by path. The set must outlive its use here.
+    void SetHeldFiles(const HeldFiles* held) { m_heldFiles = held; }
+
     // True when the file at folder + entry.name is missing or its digest
     // differs from entry.sha1. A file that cannot be hashed (for example an
     // empty one) is compared as 20 zero bytes. `folder` ends with "\\".
@@ -62,4 +72,5 @@ private:
     std::wstring m_installDir;
     std::map<std::wstring, FileEntry> m_fileTable;
     std::wstring m_downloadDir;
+    const HeldFiles* m_heldFiles = nullptr;
 };

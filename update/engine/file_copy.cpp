@@ -72,8 +72,17 @@ CopySource CopyFileOver(const std::wstring& source, const std::wstring& destinat
                                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                               OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!in && SourceMissing(::GetLastError(), source)) return CopySource::kMissing;
+    if (!in) ThrowCopyError(::GetLastError(), source, destination);
+    CopyOpenFileOver(in.get(), source, destination);
+    return CopySource::kCopied;
+}
+
+void CopyOpenFileOver(HANDLE in, const std::wstring& source, const std::wstring& destination) {
     BY_HANDLE_FILE_INFORMATION info = {};
-    if (!in || !::GetFileInformationByHandle(in.get(), &info)) ThrowCopyError(::GetLastError(), source, destination);
+    LARGE_INTEGER start = {};
+    if (!::GetFileInformationByHandle(in, &info) || !::SetFilePointerEx(in, start, nullptr, FILE_BEGIN)) {
+        ThrowCopyError(::GetLastError(), source, destination);
+    }
 
     // An existing destination is written over in place and then cut to
     // length: truncating it first makes the file system free and allocate
@@ -88,7 +97,7 @@ CopySource CopyFileOver(const std::wstring& source, const std::wstring& destinat
     if (!out) ThrowCopyError(::GetLastError(), source, destination);
     const bool replaced = ::GetLastError() == ERROR_ALREADY_EXISTS;
 
-    DWORD error = CopyContents(in.get(), out.get());
+    DWORD error = CopyContents(in, out.get());
     if (error == 0 && !::SetEndOfFile(out.get())) error = ::GetLastError();
     if (error == 0 && !::FlushFileBuffers(out.get())) error = ::GetLastError();
     if (error == 0) {
@@ -107,7 +116,6 @@ CopySource CopyFileOver(const std::wstring& source, const std::wstring& destinat
         ::DeleteFileW(destination.c_str());
         ThrowCopyError(error, source, destination);
     }
-    return CopySource::kCopied;
 }
 
 bool MoveFileCreatingFolders(const std::wstring& from, const std::wstring& to) {

@@ -4,6 +4,8 @@
 // the system error and both paths, like Boost's own copy.
 #pragma once
 
+#include <windows.h>
+
 #include <string>
 
 // Creates the parent folder of `path` with every missing level, unless a file
@@ -30,6 +32,11 @@ enum class CopySource { kCopied, kMissing };
 // Wine every query by path is a slow look-up); folders are made only when
 // the open says they are missing.
 CopySource CopyFileOver(const std::wstring& source, const std::wstring& destination);
+
+// The same copy from the file already open as `in` (read from its start;
+// `source` only names it in errors): what is copied is the file behind the
+// handle, whatever its path names by now.
+void CopyOpenFileOver(HANDLE in, const std::wstring& source, const std::wstring& destination);
 
 // Moves the file `from` to `to`, replacing a file there, written through to
 // disk, creating the missing parent folders of `to` when the first try says

@@ -66,6 +66,26 @@ HashResult HashOpenFile(HANDLE file, uint64_t size, Sha1Hasher& hasher, unsigned
     return hasher.Finish(digest) ? HashResult::kDone : HashResult::kHasherFailed;
 }
 
+// Hashes the first `size` bytes of `file` from its current position into
+// `digest`; CNG first, Boost when CNG fails half way.
+bool HashWholeFile(HANDLE file, uint64_t size, unsigned char* digest) {
+    unsigned char computed[kFileDigestBytes];
+    HashResult result = HashOpenFile(file, size, FileDigestHasher(), computed);
+    if (result == HashResult::kHasherFailed) {
+        // CNG failed half way: the rest of the run hashes with Boost, this
+        // file again from its start.
+        FILESHA1_LOG(WARNING) << "CNG SHA-1 fail status=0x" << std::hex << FileDigestHasher().LastStatus();
+        FallBackToBoostSha1();
+        LARGE_INTEGER start = {};
+        result = ::SetFilePointerEx(file, start, nullptr, FILE_BEGIN)
+                     ? HashOpenFile(file, size, FileDigestHasher(), computed)
+                     : HashResult::kShortRead;
+    }
+    if (result != HashResult::kDone) return false;
+    for (size_t i = 0; i < kFileDigestBytes; ++i) digest[i] = computed[i];
+    return true;
+}
+
 }  // namespace
 
 bool CalFileSHA1(const std::wstring& path, unsigned char* digest) {
@@ -88,19 +108,15 @@ bool CalFileSHA1(const std::wstring& path, unsigned char* digest) {
         return false;
     }
 
-    unsigned char computed[kFileDigestBytes];
-    HashResult result = HashOpenFile(file.get(), facts.size, FileDigestHasher(), computed);
-    if (result == HashResult::kHasherFailed) {
-        // CNG failed half way: the rest of the run hashes with Boost, this
-        // file again from its start.
-        FILESHA1_LOG(WARNING) << "CNG SHA-1 fail status=0x" << std::hex << FileDigestHasher().LastStatus();
-        FallBackToBoostSha1();
-        LARGE_INTEGER start = {};
-        result = ::SetFilePointerEx(file.get(), start, nullptr, FILE_BEGIN)
-                     ? HashOpenFile(file.get(), facts.size, FileDigestHasher(), computed)
-                     : HashResult::kShortRead;
+    return HashWholeFile(file.get(), facts.size, digest);
+}
+
+bool CalOpenFileSHA1(HANDLE file, unsigned char* digest) {
+    LARGE_INTEGER size = {};
+    LARGE_INTEGER start = {};
+    if (!::GetFileSizeEx(file, &size) || size.QuadPart <= 0 || !::SetFilePointerEx(file, start, nullptr, FILE_BEGIN)) {
+        FILESHA1_LOG(INFO) << "0 == size";
+        return false;
     }
-    if (result != HashResult::kDone) return false;
-    for (size_t i = 0; i < kFileDigestBytes; ++i) digest[i] = computed[i];
-    return true;
+    return HashWholeFile(file, static_cast<uint64_t>(size.QuadPart), digest);
 }

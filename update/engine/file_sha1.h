@@ -1,6 +1,8 @@
 // SHA-1 digests of whole files in the byte layout that manifests store.
 #pragma once
 
+#include <windows.h>
+
 #include <cstddef>
 #include <string>
 
@@ -20,3 +22,9 @@ constexpr size_t kFileDigestBytes = 20;
 // reads ahead while the caller hashes. Not reentrant: all calls share one
 // 4 MiB read buffer and one hasher (engine worker thread only).
 bool CalFileSHA1(const std::wstring& path, unsigned char* digest);
+
+// Hashes the whole open file `file` from its start, like CalFileSHA1: false,
+// leaving `digest` untouched, when the file is empty or cannot be read whole.
+// Used for files held open since they were checked, so that the bytes hashed
+// are those of the handle, whatever the path names meanwhile.
+bool CalOpenFileSHA1(HANDLE file, unsigned char* digest);

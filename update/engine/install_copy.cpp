@@ -54,15 +54,35 @@ struct LockedFileQuery {
 
 }  // namespace
 
-int SDKUpdater::CopyFileWithDirs(const std::wstring& source, const std::wstring& destination) {
+namespace {
+
+// Runs one copy; its errors become a CopyStatus.
+template <typename Copy>
+int CopyStatusOf(Copy&& copy) {
     try {
-        return CopyFileOver(source, destination) == CopySource::kCopied ? kCopied : kSourceMissing;
+        return copy() == CopySource::kCopied ? SDKUpdater::kCopied : SDKUpdater::kSourceMissing;
     } catch (const std::exception& error) {
         UPDATER_LOG(ERROR) << error.what();
-        return kFileSystemError;
+        return SDKUpdater::kFileSystemError;
     } catch (const boost::exception&) {
-        return kOtherError;
+        return SDKUpdater::kOtherError;
     }
+}
+
+}  // namespace
+
+int SDKUpdater::CopyFileWithDirs(const std::wstring& source, const std::wstring& destination) {
+    return CopyStatusOf([&] { return CopyFileOver(source, destination); });
+}
+
+int SDKUpdater::CopySourceFile(const std::wstring& name, const std::wstring& destination) {
+    const std::wstring source = m_downloadDir + name;
+    const HANDLE held = m_heldFiles.Find(name);
+    if (held == nullptr) return CopyFileWithDirs(source, destination);
+    return CopyStatusOf([&] {
+        CopyOpenFileOver(held, source, destination);
+        return CopySource::kCopied;
+    });
 }
 
 bool SDKUpdater::IsExcluded(const std::wstring& name) const {
@@ -102,7 +122,7 @@ int SDKUpdater::CopyWithBackup(const std::wstring& name, const std::wstring& bac
 
     // A file that exists but could not be backed up is not overwritten: a
     // rollback could not bring it back.
-    int status = BackupDone(backupStatus) ? CopyFileWithDirs(source, destination) : backupStatus;
+    int status = BackupDone(backupStatus) ? CopySourceFile(name, destination) : backupStatus;
     UPDATER_LOG(INFO) << "overlap from " << WideToUtf8Log(source);
     UPDATER_LOG(INFO) << "to " << WideToUtf8Log(destination);
     UPDATER_LOG(INFO) << "return status is " << status;
@@ -116,7 +136,7 @@ int SDKUpdater::CopyWithBackup(const std::wstring& name, const std::wstring& bac
                 backupStatus = BackUpFile(destination, backup, partial);
                 UPDATER_LOG(INFO) << "back-up again, return status is " << backupStatus;
             }
-            status = BackupDone(backupStatus) ? CopyFileWithDirs(source, destination) : backupStatus;
+            status = BackupDone(backupStatus) ? CopySourceFile(name, destination) : backupStatus;
             LogLockingProcesses(lock.processIds, lock.count);
         } else {
             UPDATER_LOG(INFO) << 1 << "th attempt fail";
@@ -199,7 +219,8 @@ bool SDKUpdater::CopyEachFile(const std::vector<std::wstring>& names, const std:
     return ok;
 }
 
-void SDKUpdater::EndCopyJournal(bool copied, bool backupStillNeeded, const std::wstring& backupDir) {
+void SDKUpdater::EndCopyJournal(bool copied, bool backupStillNeeded, const CopyJournal& journal) {
+    const std::wstring backupDir = m_installDir + journal.backupName;
     if (backupStillNeeded) {
         // The backup holds the only copy of a file that could not be restored:
         // keep it, and the journal, so the next start restores it.
@@ -211,6 +232,11 @@ void SDKUpdater::EndCopyJournal(bool copied, bool backupStillNeeded, const std::
     // mark the journal goes first: a backup folder alone is only removed.
     const bool committed = copied && CommitCopyJournal(m_installDir);
     if (!committed) RemoveCopyJournal(m_installDir);
+    // The old version's obsolete files go while the old manifest is still
+    // in the backup: a run cut off from here on is finished by the next one.
+    if (committed) {
+        UPDATER_LOG(INFO) << "obsolete files deleted with the commit: " << DeleteObsoleteFilesOfCopy(m_installDir, journal);
+    }
     const bool removed = RemoveTreeNoFollow(backupDir) && RemoveTreeNoFollow(backupDir + L".partial");
     if (!committed) return;
     if (removed) {
@@ -228,9 +254,10 @@ bool SDKUpdater::CopyDirectory(const std::vector<std::wstring>& names) {
         UPDATER_LOG(ERROR) << "copy refused: an interrupted copy is not repaired";
         return false;
     }
-    const std::wstring backupName = std::to_wstring(::GetTickCount());
+    const std::wstring backupName = BackupFolderName(::GetTickCount());
     const std::wstring backupDir = m_installDir + backupName;
-    bool ok = BeginCopyJournal(m_installDir, PlanCopyJournal(names, backupName));
+    const CopyJournal journal = PlanCopyJournal(names, backupName);
+    bool ok = BeginCopyJournal(m_installDir, journal);
     if (!ok) UPDATER_LOG(ERROR) << "copy journal cannot be written " << WideToUtf8Log(CopyJournalPath(m_installDir));
 
     bool backupStillNeeded = false;
@@ -243,7 +270,7 @@ bool SDKUpdater::CopyDirectory(const std::vector<std::wstring>& names) {
                 if (!RestoreBackup(backup, destination)) backupStillNeeded = true;
             }
         }
-        EndCopyJournal(ok, backupStillNeeded, backupDir);
+        EndCopyJournal(ok, backupStillNeeded, journal);
     }
     if (!ok && !m_dstCopySubDir.empty()) {
         UPDATER_LOG(INFO) << "delete the folder " << WideToUtf8Log(m_installDir + m_dstCopySubDir);

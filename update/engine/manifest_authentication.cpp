@@ -17,16 +17,11 @@ const wchar_t kManifestSignatureSuffix[] = L".sig";
 
 namespace {
 
-// A manifest larger than this is refused before it is read into memory.
-constexpr uint64_t kMaxManifestBytes = 256ull * 1024 * 1024;
-
-// Reads a whole regular file of at most `limit` bytes; nothing when it is
-// missing, unreadable or larger.
 // Every "ProgramVer" version of the manifest (normally one).
-std::vector<int> ProgramVersions(const std::wstring& manifestPath) {
+std::vector<int> ProgramVersions(const std::string& manifest, const std::wstring& manifestPath) {
     std::vector<int> versions;
     SqliteConnection connection(manifestPath);
-    if (connection.Open() != 0) return versions;
+    if (connection.OpenBytes(manifest) != 0) return versions;
     SqliteQuery query(connection, L"SELECT Version FROM ProgramVersion WHERE SectionName = 'ProgramVer'");
     for (bool row = query.FirstRow(); row; row = query.NextRow()) versions.push_back(query.row().GetInt(0));
     query.Finish();
@@ -47,12 +42,11 @@ double Microseconds(const LARGE_INTEGER& from, const LARGE_INTEGER& to) {
 
 }  // namespace
 
-bool AuthenticateManifest(const std::wstring& manifestPath, const std::wstring& installedIniPath, int iniVersion,
+bool AuthenticateManifest(const std::string& manifest, const std::wstring& manifestPath,
+                          const std::wstring& installedIniPath, int iniVersion,
                           std::span<const ManifestPublicKey> keys) {
     LARGE_INTEGER start{};
     ::QueryPerformanceCounter(&start);
-    const std::optional<std::string> manifest = ReadFileLimited(manifestPath, kMaxManifestBytes);
-    if (!manifest) return Refuse("manifest missing, unreadable or too large");
     const std::optional<std::string> signature =
         ReadFileLimited(manifestPath + kManifestSignatureSuffix, kManifestSignatureBytes + 1);
     if (!signature) {
@@ -60,12 +54,12 @@ bool AuthenticateManifest(const std::wstring& manifestPath, const std::wstring& 
         return Refuse(attributes == INVALID_FILE_ATTRIBUTES ? "missing signature" : "unreadable signature");
     }
 
-    const SignatureResult result = VerifyManifestSignature(*manifest, *signature, keys);
+    const SignatureResult result = VerifyManifestSignature(manifest, *signature, keys);
     LARGE_INTEGER end{};
     ::QueryPerformanceCounter(&end);
     if (result.check != SignatureCheck::kVerified) return Refuse(SignatureCheckText(result.check));
 
-    const std::vector<int> versions = ProgramVersions(manifestPath);
+    const std::vector<int> versions = ProgramVersions(manifest, manifestPath);
     const int installed = ReadIniInt(installedIniPath, L"update", L"version", 0);
     if (versions.empty()) return Refuse("no ProgramVer row (version unknown)");
     for (const int version : versions) {
@@ -75,7 +69,7 @@ bool AuthenticateManifest(const std::wstring& manifestPath, const std::wstring& 
         if (version != iniVersion) return Refuse("version differs from version.ini");
     }
     UPDATER_LOG(INFO) << "manifest signature checked: key " << result.keyIndex + 1 << " of " << keys.size()
-                      << ", " << manifest->size() << " bytes in " << static_cast<long long>(Microseconds(start, end))
+                      << ", " << manifest.size() << " bytes in " << static_cast<long long>(Microseconds(start, end))
                       << " us, version " << versions.back() << " (installed " << installed << ")";
     return true;
 }

@@ -88,8 +88,14 @@ std::optional<std::string> ReadFileLimited(const std::wstring& path, uint64_t li
     velisk::UniqueFileHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                                 FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return std::nullopt;
+    return ReadOpenFileLimited(file.get(), limit);
+}
+
+std::optional<std::string> ReadOpenFileLimited(HANDLE file, uint64_t limit) {
     LARGE_INTEGER size{};
-    if (!::GetFileSizeEx(file.get(), &size) || size.QuadPart < 0 || static_cast<uint64_t>(size.QuadPart) > limit) {
+    LARGE_INTEGER start{};
+    if (!::GetFileSizeEx(file, &size) || size.QuadPart < 0 || static_cast<uint64_t>(size.QuadPart) > limit ||
+        !::SetFilePointerEx(file, start, nullptr, FILE_BEGIN)) {
         return std::nullopt;
     }
     std::string bytes(static_cast<size_t>(size.QuadPart), '\0');
@@ -97,7 +103,7 @@ std::optional<std::string> ReadFileLimited(const std::wstring& path, uint64_t li
     while (done < bytes.size()) {
         DWORD got = 0;
         const DWORD want = static_cast<DWORD>(std::min<size_t>(bytes.size() - done, 1u << 30));
-        if (!::ReadFile(file.get(), bytes.data() + done, want, &got, nullptr) || got == 0) return std::nullopt;
+        if (!::ReadFile(file, bytes.data() + done, want, &got, nullptr) || got == 0) return std::nullopt;
         done += got;
     }
     return bytes;

@@ -4,6 +4,8 @@
 // files read and written (flushed) in one step.
 #pragma once
 
+#include <windows.h>
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -22,6 +24,10 @@ bool RemoveTreeNoFollow(const std::wstring& path);
 // The whole contents of the file `path` when it can be opened and read and
 // holds at most `limit` bytes; nothing otherwise.
 std::optional<std::string> ReadFileLimited(const std::wstring& path, uint64_t limit);
+
+// The whole contents of the open file `file` (read from its start) when it
+// holds at most `limit` bytes; nothing otherwise.
+std::optional<std::string> ReadOpenFileLimited(HANDLE file, uint64_t limit);
 
 // Writes `bytes` to a new file at `path` (replacing an older one) and flushes
 // it to the disk before closing. False when any step fails; a file that was

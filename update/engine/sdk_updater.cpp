@@ -8,6 +8,7 @@
 #include <exception>
 #include <iostream>
 #include <new>
+#include <optional>
 #include <string>
 
 #include "diag/catching_call.h"
@@ -18,6 +19,8 @@
 #include "engine/manifest_authentication.h"
 #include "engine/manifest_keys.h"
 #include "engine/manifest_names.h"
+#include "engine/plain_paths.h"
+#include "engine/sqlite_db.h"
 #include "engine/sdk_updater.h"
 #include "engine/version_ini.h"
 #include "engine/zip_extract.h"
@@ -142,6 +145,7 @@ void SDKUpdater::AddExcludedFiles(const wchar_t* const* names, int count) {
 
 void SDKUpdater::SetUpdateAlgorithm(IVkUpdateAlgorithm* algorithm) {
     if (m_updateAlgorithm != nullptr && m_updateAlgorithm != algorithm) m_updateAlgorithm->Release();
+    if (m_updateAlgorithm != algorithm) m_ownChecker = nullptr;
     m_updateAlgorithm = algorithm;
 }
 
@@ -185,6 +189,8 @@ bool SDKUpdater::BeginUpdate(const wchar_t* databaseUrl, int removeDownloadDir, 
     // exception here is logged and does not change the run's result.
     RunEndStep([&] { ReleaseAlgorithm(); });
     RunEndStep([&] {
+        m_heldFiles.Clear();
+        m_newManifestBytes.clear();
         if (removeDownloadDir) RemoveFolder(m_downloadDir);
     });
     RunEndStep([&] {
@@ -236,12 +242,7 @@ bool SDKUpdater::RunUpdate(const wchar_t* databaseUrl, const wchar_t* iniPath) {
         m_updateAlgorithm->OpenDatabase((m_installDir + kManifestFileName).c_str());
         GetOldFileList(oldFiles);
     }
-    m_updateAlgorithm->OpenDatabase(m_newDatabasePath.c_str());
-
-    // Plug-ins run code in this process: loaded only once the new manifest
-    // has been checked (and, with keys, only those it lists, see LoadPlugins).
-    UPDATER_LOG(INFO) << "LoadPlugins";
-    LoadPlugins(m_pluginOptions.pluginDir);
+    OpenNewManifest();
 
     UPDATER_LOG(INFO) << "GetDownloadUrlListFromIniFile";
     std::vector<std::wstring> urls;
@@ -256,6 +257,12 @@ bool SDKUpdater::RunUpdate(const wchar_t* databaseUrl, const wchar_t* iniPath) {
             return false;
         }
     }
+
+    // Plug-ins run code in this process: loaded only once the new manifest
+    // has been checked and listed (with keys, only libraries it lists with
+    // their digest, see LoadPlugins).
+    UPDATER_LOG(INFO) << "LoadPlugins";
+    LoadPlugins(m_pluginOptions.pluginDir);
 
     std::vector<std::wstring> updateFiles;
     const bool verifiedAll = VerifyInstalledFiles(allFiles, oldFiles, updateFiles);
@@ -287,7 +294,9 @@ bool SDKUpdater::UpdateDatabaseFile(const wchar_t* databaseUrl, const wchar_t* i
     request.userData = &target;
     if (!DownloadSecureFirst(request)) return false;
     const std::span<const ManifestPublicKey> keys = TrustedManifestKeys();
-    if (keys.empty()) return ExtractZip(m_downloadDir, localPath);  // no key built in: nothing is checked
+    if (keys.empty()) {  // no key built in: nothing is checked
+        return ExtractZip(m_downloadDir, localPath) && HoldNewManifest();
+    }
 
     // With keys, the archive may hold only the manifest and its signature,
     // and neither may be left over from an earlier run.
@@ -301,14 +310,44 @@ bool SDKUpdater::UpdateDatabaseFile(const wchar_t* databaseUrl, const wchar_t* i
                               "(it may hold only the manifest and its signature)";
         return false;
     }
+    if (!HoldNewManifest()) return false;
     // The manifest must be the release that the (signed) version.ini names.
     const int iniVersion = ReadIniInt(iniPath != nullptr ? iniPath : L"", L"update", L"version", 0);
-    return AuthenticateManifest(m_newDatabasePath, m_installDir + L"version.ini", iniVersion, keys);
+    return AuthenticateManifest(m_newManifestBytes, m_newDatabasePath, m_installDir + L"version.ini", iniVersion,
+                                keys);
+}
+
+bool SDKUpdater::HoldNewManifest() {
+    // Held from before it is read until it has been copied: the bytes read
+    // here are the ones checked, opened and installed.
+    m_newManifestBytes.clear();
+    if (!m_heldFiles.Hold(kManifestFileName, m_newDatabasePath)) {
+        UPDATER_LOG(ERROR) << "new manifest cannot be held open " << WideToUtf8Log(m_newDatabasePath)
+                           << " error " << ::GetLastError();
+        return false;
+    }
+    std::optional<std::string> bytes = ReadOpenFileLimited(m_heldFiles.Find(kManifestFileName), kMaxDatabaseBytes);
+    if (!bytes) {
+        UPDATER_LOG(ERROR) << "new manifest unreadable or larger than " << kMaxDatabaseBytes << " bytes";
+        return false;
+    }
+    m_newManifestBytes = std::move(*bytes);
+    return true;
+}
+
+void SDKUpdater::OpenNewManifest() {
+    if (m_ownChecker != nullptr && m_ownChecker == m_updateAlgorithm) {
+        m_ownChecker->OpenDatabaseBytes(m_newDatabasePath, m_newManifestBytes);
+    } else {
+        m_updateAlgorithm->OpenDatabase(m_newDatabasePath.c_str());
+    }
 }
 
 void SDKUpdater::EnsureAlgorithm() {
     if (m_updateAlgorithm != nullptr) return;
-    m_updateAlgorithm = new DataBaseChecker(m_installDir);
+    m_ownChecker = new DataBaseChecker(m_installDir);
+    m_ownChecker->SetHeldFiles(&m_heldFiles);
+    m_updateAlgorithm = m_ownChecker;
     m_updateAlgorithm->SetDownloadDir(m_downloadDir.c_str());
 }
 
@@ -318,6 +357,7 @@ void SDKUpdater::ReleaseAlgorithm() {
     // by a second one (from the destructor or the next run).
     IVkUpdateAlgorithm* algorithm = m_updateAlgorithm;
     m_updateAlgorithm = nullptr;
+    m_ownChecker = nullptr;
     algorithm->Release();
 }
 
@@ -389,6 +429,11 @@ bool SDKUpdater::DownloadUpdateFiles(const std::vector<std::wstring>& urls,
             m_totalDownloaded += record.fileSize;
             if (!UnzipDownloadFile(name)) {
                 UPDATER_LOG(INFO) << "UnzipDownloadFile fails ";
+                ok = false;
+            } else if (!m_heldFiles.Hold(name, m_downloadDir + name)) {
+                // Open elsewhere for writing: not a file this run can vouch for.
+                UPDATER_LOG(WARNING) << "downloaded file cannot be held open " << WideToUtf8Log(name) << " error "
+                                     << ::GetLastError();
                 ok = false;
             }
             if (!m_updateAlgorithm->VerifyDownloadedFile(name.c_str())) {

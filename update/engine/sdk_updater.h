@@ -20,12 +20,15 @@
 
 #include "engine/auto_updater.h"
 #include "engine/copy_journal.h"
+#include "engine/held_files.h"
 #include "engine/manifest_names.h"
 #include "engine/update_plugin.h"
 #include "engine/update_algorithm.h"
 #include "velisk/handles.h"
 
 // One loaded plug-in.
+class DataBaseChecker;
+
 struct PluginRecord {
     void* instance = nullptr;  // never null in the table
     HMODULE module = nullptr;
@@ -148,6 +151,13 @@ private:
     // Downloads and unpacks the manifest archive; with keys, authenticates the
     // manifest against the version of the new version.ini at `iniPath`.
     bool UpdateDatabaseFile(const wchar_t* databaseUrl, const wchar_t* iniPath);
+    // Holds the unpacked new manifest open and reads its bytes once; false
+    // (ERROR logged) when it cannot be held or read.
+    bool HoldNewManifest();
+    // Makes the new manifest the algorithm's current one: from the bytes read
+    // by HoldNewManifest when the algorithm is the engine's own checker, by
+    // path otherwise.
+    void OpenNewManifest();
     void EnsureAlgorithm();
     void GetOldFileList(ManifestNameSet& oldFiles);
     bool GetAllFiles(std::vector<std::wstring>& allFiles);
@@ -161,6 +171,9 @@ private:
     void ReleaseAlgorithm();
     void ReportPhase(int32_t status);
 
+    // Copies the downloaded file `name` over `destination`: from the handle
+    // held since its check when there is one, by path otherwise. A CopyStatus.
+    int CopySourceFile(const std::wstring& name, const std::wstring& destination);
     // Copies one name of CopyDirectory: backup, copy, locked-file retry.
     // Returns the copy status; `backupStatus` receives the backup's.
     int CopyWithBackup(const std::wstring& name, const std::wstring& backupDir, int& backupStatus);
@@ -178,8 +191,10 @@ private:
     // The copy loop of CopyDirectory; fills the rollback list.
     bool CopyEachFile(const std::vector<std::wstring>& names, const std::wstring& backupDir,
                       std::vector<std::pair<std::wstring, std::wstring>>& rollback);
-    // Ends the journal and the backup folder after the copy (and rollback).
-    void EndCopyJournal(bool copied, bool backupStillNeeded, const std::wstring& backupDir);
+    // Ends the journal and the backup folder after the copy (and rollback);
+    // a complete copy of the installed manifest also deletes the old
+    // version's obsolete files first (DeleteObsoleteFilesOfCopy).
+    void EndCopyJournal(bool copied, bool backupStillNeeded, const CopyJournal& journal);
     // Asks Lockscan.dll to free `destination`; true when a retry is worth it.
     static bool FreeLockedFile(const std::wstring& destination);
     bool IsExcluded(const std::wstring& name) const;
@@ -190,6 +205,13 @@ private:
 
     std::map<std::wstring, PluginRecord> m_plugins;
     IVkUpdateAlgorithm* m_updateAlgorithm = nullptr;
+    // m_updateAlgorithm when the engine created it itself, otherwise null.
+    DataBaseChecker* m_ownChecker = nullptr;
+    // The downloaded files (and the new manifest) checked in this run, held
+    // open until the end of the run; the copy reads these handles.
+    HeldFiles m_heldFiles;
+    // The new manifest's bytes as read (and, with keys, checked) once.
+    std::string m_newManifestBytes;
     std::wstring m_downloadDir;
     std::wstring m_installDir;
     std::wstring m_dstCopySubDir;

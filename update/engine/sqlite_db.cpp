@@ -6,14 +6,35 @@
 
 #include <cstring>
 #include <cwchar>
+#include <optional>
+#include <utility>
+
+#include "engine/plain_paths.h"
 
 SqliteConnection::SqliteConnection(const std::wstring& path) : m_path(path) {}
 
 SqliteConnection::~SqliteConnection() { Close(); }
 
 int SqliteConnection::Open() {
+    std::optional<std::string> bytes = ReadFileLimited(m_path, kMaxDatabaseBytes);
+    if (!bytes) {
+        if (m_db != nullptr && !Close()) return SQLITE_BUSY;
+        return SQLITE_CANTOPEN;
+    }
+    return OpenBytes(std::move(*bytes));
+}
+
+int SqliteConnection::OpenBytes(std::string bytes) {
     if (m_db != nullptr && !Close()) return SQLITE_BUSY;
-    return sqlite3_open16(m_path.c_str(), &m_db);
+    m_bytes = std::move(bytes);
+    // An in-memory database holding nothing but these bytes: SQLite never
+    // looks for a file, so it never replays a journal into them.
+    int result = sqlite3_open_v2(":memory:", &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_MEMORY, nullptr);
+    if (result != SQLITE_OK) return result;
+    const auto size = static_cast<sqlite3_int64>(m_bytes.size());
+    result = sqlite3_deserialize(m_db, "main", reinterpret_cast<unsigned char*>(m_bytes.data()), size, size,
+                                 SQLITE_DESERIALIZE_READONLY);
+    return result;
 }
 
 bool SqliteConnection::Close() {

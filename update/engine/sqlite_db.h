@@ -1,14 +1,21 @@
 // A small read layer over SQLite's UTF-16 interface: a connection, a query
-// and the current row of a query. Used by the manifest checker.
+// and the current row of a query. Used by the manifest checker. A database
+// is always read from a private copy of its bytes in memory, read-only: no
+// journal, WAL or other file beside it can change what is read, and nothing
+// is ever written to it.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 struct sqlite3;
 struct sqlite3_stmt;
 
-// One database file. Nothing is opened at construction; the destructor
-// closes the handle if one is still held.
+// Largest database read into memory (the manifest limit).
+constexpr uint64_t kMaxDatabaseBytes = 256ull * 1024 * 1024;
+
+// One database. Nothing is opened at construction; the destructor closes the
+// handle if one is still held.
 class SqliteConnection {
 public:
     explicit SqliteConnection(const std::wstring& path);
@@ -16,10 +23,16 @@ public:
     SqliteConnection(const SqliteConnection&) = delete;
     SqliteConnection& operator=(const SqliteConnection&) = delete;
 
-    // Opens the file read-write (a missing file is created empty).
-    // Returns SQLite's result code: 0 on success. Even on failure a handle
-    // may be held; Close releases it.
+    // Reads the file at the path (at most kMaxDatabaseBytes) and opens those
+    // bytes as OpenBytes does. A missing, unreadable or larger file opens
+    // nothing (SQLITE_CANTOPEN) and is never created. Returns SQLite's result
+    // code: 0 on success. Even on failure a handle may be held; Close
+    // releases it.
     int Open();
+    // Opens `bytes` (for example the bytes whose signature was checked) as a
+    // read-only database in memory; the connection keeps them. The path is
+    // only the name used in log lines. Same result as Open.
+    int OpenBytes(std::string bytes);
     // Closes the handle. True when it was closed or none was held; on
     // failure (statements still open) the handle is kept.
     bool Close();
@@ -29,6 +42,7 @@ public:
 
 private:
     std::wstring m_path;
+    std::string m_bytes;  // the database; outlives m_db
     sqlite3* m_db = nullptr;
 };
 
