@@ -478,4 +478,37 @@ TEST(UpdateEndToEnd, ConfirmedCloseDuringTheDownloadCancelsItAndRestartsTheClien
     EXPECT_EQ(restarted.substr(restarted.size() - 11), L" --noupdate") << WideToUtf8String(restarted);
 }
 
+// A file that the server never delivers (every attempt answers 404): after
+// the attempt bound the visible run fails like any failed run, on its own.
+// The pauses between attempts are shortened (test builds only); the count of
+// attempts is the shipped one.
+TEST(UpdateEndToEnd, VisibleRunWhoseFileNeverComesEndsAndRestartsTheClient) {
+    EndToEnd run;
+    run.baseUrl = run.served.FaultUrl("status=404", "a/b/");
+    run.WriteNewIni(L"");
+    const std::string installedIni = ReadBytes(run.Installed(L"version.ini"));
+    std::map<std::wstring, std::wstring> environment = kLocalStatistics;
+    environment[L"VELISK_ATTEMPT_PAUSE_MS"] = L"20";
+    velisk::UniqueKernelHandle update =
+        run.sandbox.Start(run.sandbox.UpdateModeArguments(run.ManifestUrl(), 0), environment);
+    ASSERT_TRUE(update) << run.sandbox.problem();
+    ASSERT_EQ(::WaitForSingleObject(update.get(), 120000), WAIT_OBJECT_0);
+
+    size_t attempts = 0;
+    for (const auto& r : run.served.Requests()) attempts += r.path.find("/a/b/7/bin/x.dll.zip") != std::string::npos;
+    EXPECT_EQ(attempts, 16u);  // 8 over HTTPS, 8 over HTTP
+    const std::string warnings = run.sandbox.Log("warning");
+    EXPECT_NE(warnings.find("download given up after failed attempts without progress=8"), std::string::npos);
+    const std::string log = run.sandbox.Log("info");
+    EXPECT_NE(log.find("BeginUpdate over 0"), std::string::npos);
+    EXPECT_NE(log.find("point update_ifsucc: "), std::string::npos);
+    EXPECT_TRUE(pipeline_testing::SameBytes(run.Installed(L"change_a.bin"), Fixture(L"v1/install/change_a.bin")));
+    EXPECT_TRUE(FileExists(run.Installed(L"old.txt")));
+    EXPECT_FALSE(FileExists(run.Installed(L"new.txt")));
+    EXPECT_EQ(ReadBytes(run.Installed(L"version.ini")), installedIni);
+    ASSERT_TRUE(WaitFor([&] { return !run.sandbox.ClientStarts().empty(); }));
+    const std::wstring restarted = run.sandbox.ClientStarts()[0].cmd;
+    EXPECT_EQ(restarted.substr(restarted.size() - 11), L" --noupdate") << WideToUtf8String(restarted);
+}
+
 }  // namespace

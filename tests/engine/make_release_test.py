@@ -79,6 +79,11 @@ class MakeReleaseTest(unittest.TestCase):
         rows = db.execute("SELECT SectionName, SHA1 FROM FileVersion").fetchall()
         self.assertEqual([name for name, _ in rows], ["abc.txt", "bin/x.dll"])
         self.assertEqual(rows[0][1].hex().upper(), "363E99A96A81064771253EBA6CC250789DD8D09C")
+        # Each file's size and its archive's size, the bounds of the updater.
+        sizes = db.execute("SELECT SectionName, FileSize, ArchiveSize FROM FileVersion").fetchall()
+        for name, size, archive_size in sizes:
+            self.assertEqual(size, os.path.getsize(os.path.join(self.src, *name.split("/"))))
+            self.assertEqual(archive_size, os.path.getsize(os.path.join(release, *name.split("/")) + ".zip"))
         self.assertEqual(db.execute("SELECT SectionName FROM ConfigServer").fetchall(),
                          [("http://a/",), ("http://b/",)])
         self.assertEqual(db.execute("SELECT * FROM ProgramVersion").fetchall(), [("ProgramVer", 7)])

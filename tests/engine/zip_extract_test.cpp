@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "engine/zip_extract.h"
+#include "support/log_capture.h"
 #include "support/test_support.h"
 #include "velisk/handles.h"
 #include "zip_builder.h"
@@ -146,6 +147,41 @@ TEST(ExtractZip, DamagedArchivesFail) {
     EXPECT_FALSE(ExtractZip(dir.path(), dir / L"missing.zip"));
     WriteBytes(dir / L"good.zip", good);
     EXPECT_FALSE(ExtractZip(L"", dir / L"good.zip"));  // not the root of the current drive
+}
+
+// The sizes the entries state are added up before anything is written: an
+// archive past its bound writes nothing at all and logs one WARNING line
+// naming it; within the bound no entry is written past its stated size.
+TEST(ExtractZip, EntriesPastTheBoundAreRefusedBeforeAnythingIsWritten) {
+    const std::string zeros(50 << 20, '\0');  // deflates to about 50 KiB
+    const struct {
+        const char* name;
+        std::vector<ZipEntrySpec> entries;
+        uint64_t maxBytes;
+        bool ok;
+        uint64_t written;  // bytes under out afterwards
+    } rows[] = {
+        {"entry that inflates past the bound", {File("bomb.bin", zeros)}, 1 << 20, false, 0},
+        {"entries that add up past the bound", {File("a.bin", Pattern(600000)), File("b.bin", Pattern(600000))},
+         1 << 20, false, 0},
+        {"entry stating less than its data", {{"d.bin", Pattern(300000), true, kZipFileAttributes, 1000}}, 1000,
+         true, 1000},
+        {"entry of exactly the bound", {File("e.bin", Pattern(1 << 20))}, 1 << 20, true, 1 << 20},
+        {"no bound given", {File("bomb.bin", zeros)}, kDefaultMaxUnpackBytes, true, 50 << 20},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        ScratchDir dir(L"bound");
+        WriteBytes(dir / L"a.zip", BuildZip(row.entries));
+        ::CreateDirectoryW((dir / L"out").c_str(), nullptr);
+        LogCapture log;
+
+        EXPECT_EQ(ExtractZip(dir / L"out", dir / L"a.zip", row.maxBytes), row.ok);
+        uint64_t written = 0;
+        for (const std::wstring& name : ListDir(dir / L"out")) written += ReadBytes(dir / (L"out\\" + name)).size();
+        EXPECT_EQ(written, row.written);
+        EXPECT_EQ(log.Count("archive refused: entries unpack past the bound", google::GLOG_WARNING), row.ok ? 0 : 1);
+    }
 }
 
 TEST(ExtractZip, ATargetLockedByAnotherProcessFailsAndKeepsItsContent) {

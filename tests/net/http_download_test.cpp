@@ -66,9 +66,10 @@ struct Download {
     }
     bool Run() { return HttpDownload(request); }
     // One attempt through HttpDownloadImpl; `cancelled` receives cancelledOut.
-    bool RunAttempt(bool resume, bool* cancelled) {
+    bool RunAttempt(bool resume, bool* cancelled, uint64_t maxBytes = 0) {
         return HttpDownloadImpl(url.c_str(), dir.path().c_str(), localPath, request.timeout, 0x10000,
-                                &Observer::OnProgress, &Observer::OnCancel, &observer, resume, cancelled, false);
+                                &Observer::OnProgress, &Observer::OnCancel, &observer, resume, cancelled, false,
+                                maxBytes);
     }
     std::wstring File(const std::wstring& name = L"file.bin") const { return dir / name; }
 };
@@ -235,9 +236,13 @@ TEST(HttpDownload, AttemptLimitCountsRequests) {
         Download d(served.FaultUrl("status=404", "file.bin"));
         d.request.retry = c.retry;
         d.request.maxAttempts = c.maxAttempts;
+        LogCapture log;
 
         EXPECT_FALSE(d.Run());
         EXPECT_EQ(served.Requests().size(), c.expectedRequests);
+        EXPECT_EQ(log.Count("download given up after failed attempts without progress=" +
+                            std::to_string(c.expectedRequests)),
+                  c.retry ? 1u : 0u);
     }
 }
 
@@ -342,12 +347,14 @@ TEST(HttpDownload, AttemptsThatFailAtOnceArePacedAndCancelStaysPrompt) {
     }
 }
 
+// Attempts that bring bytes do not count against maxAttempts either.
 TEST(HttpDownload, AttemptsThatBringBytesFollowEachOtherAtOnce) {
     ServedFolder served;
     ASSERT_TRUE(served.Put("file.bin", kSource));
     // Three dropped connections after 1000 bytes each, then the rest.
     Download d(served.FaultUrl("close-after=1000,times=3", "file.bin"), 2000);
     d.request.retry = 1;
+    d.request.maxAttempts = 1;
     StopAtTime stop;
     stop.stopAt = ::GetTickCount64() + 60000;
     d.request.cancel = &StopAtTime::Poll;
@@ -441,6 +448,58 @@ TEST(HttpDownload, ResponsesWithoutAUsableBodyNeverSucceed) {
 
         EXPECT_FALSE(d.Run());
         EXPECT_EQ(served.Requests().size(), 1u);
+    }
+}
+
+// Every answer that would take the file past its bound is refused with one
+// WARNING line naming the URL before a byte of it is written, and no more
+// than Content-Length bytes are ever read: the file never grows past the
+// bound, and the attempt ends at once.
+TEST(HttpDownload, AnswersPastTheBoundAreRefusedBeforeAByteIsWritten) {
+    constexpr uint64_t kNoBound = 0;  // the default, 4 GiB - 1
+    const std::string big = RandomBytes(3 << 20, 8);
+    const struct {
+        const char* name;
+        const char* faults;
+        const std::string* served;
+        uint64_t maxBytes;
+        size_t onDisk;  // > 0: a resumed attempt over that much of the file
+        bool expectedResult;
+        bool refused;   // one WARNING "download refused: "
+        size_t expectedFileBytes;
+    } rows[] = {
+        {"oversized answer", "times=0", &big, 1 << 20, 0, false, true, 0},
+        {"endless answer whose length passes the bound", "length=268435456,endless", &kSource, 100000, 0, false,
+         true, 0},
+        {"endless answer after a length within the bound", "endless", &kSource, 5000, 0, true, false, 5000},
+        {"endless answer without a length", "no-length,endless", &kSource, 5000, 0, false, false, 0},
+        {"Content-Length past 32 bits", "length=4294972296", &kSource, kNoBound, 0, false, true, 0},
+        {"resumed file whose rest passes the bound", "times=0", &kSource, 3000, 1000, false, true, 1000},
+        {"206 from another offset", "range-start=2000", &kSource, kNoBound, 1000, false, true, 1000},
+        {"206 without Content-Range", "no-content-range", &kSource, kNoBound, 1000, false, true, 1000},
+        {"206 to a request without a range", "range-start=1000", &kSource, kNoBound, 0, false, true, 0},
+        {"resumed file within the bound", "times=0", &kSource, 5000, 1000, true, false, 5000},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        ServedFolder served;
+        ASSERT_TRUE(served.Put("file.bin", *row.served));
+        Download d(served.FaultUrl(row.faults, "file.bin"));
+        if (row.onDisk > 0) {
+            ASSERT_TRUE(WriteBytes(d.File(), row.served->substr(0, row.onDisk)));
+        }
+        LogCapture log;
+        bool cancelled = true;
+
+        EXPECT_EQ(d.RunAttempt(row.onDisk > 0, &cancelled, row.maxBytes), row.expectedResult);
+        EXPECT_FALSE(cancelled);
+        const std::string got = ReadBytes(d.File());
+        EXPECT_EQ(got.size(), row.expectedFileBytes);
+        EXPECT_TRUE(got == row.served->substr(0, got.size()));
+        EXPECT_EQ(log.Count("download refused: "), row.refused ? 1u : 0u);
+        if (row.refused) {
+            EXPECT_EQ(log.Count("url=" + testing_support::WideToUtf8String(d.url)), 1u);
+        }
     }
 }
 

@@ -14,9 +14,15 @@ OUT_DIR afterwards:
     bad/installed_outside.zdb   an installed manifest that also lists
                             "../outside.txt"
     bad/wrong_x.dll.zip     an archive of bin/x.dll whose bytes are not the
-                            listed ones
+                            listed ones (of the listed sizes)
     bad/installed_renamed.zdb   version 6's manifest with the names spelt in
                             other cases and separators ("BIN\\X.DLL")
+    bad/unsized/ProgramConfig.zdb.zip   version 7's manifest as a release made
+                            before the size columns had it
+    bad/bomb_change_a.bin.zip   an archive of change_a.bin, smaller than the
+                            listed one, whose entry inflates to 200 MiB
+    bad/bomb/ProgramConfig.zdb.zip   a manifest archive whose entry inflates
+                            to 300 MiB
     interrupted/v1/install/ and interrupted/v2/server/a/b/7/   a pair of
                             versions whose copy phase takes long enough to be
                             cut off (a large file between small ones)
@@ -98,6 +104,17 @@ def publish(tool, source, version, base_url, out):
                    check=True, stdout=subprocess.DEVNULL)
 
 
+def write_zero_bomb(archive_path, entry_name, mebibytes):
+    """An archive whose one entry is `mebibytes` MiB of zeros (it deflates
+    about a thousandfold)."""
+    os.makedirs(os.path.dirname(archive_path), exist_ok=True)
+    with zipfile.ZipFile(archive_path, "w", compression=zipfile.ZIP_DEFLATED) as z:
+        with z.open(entry_name, "w") as entry:
+            block = bytes(1 << 20)
+            for _ in range(mebibytes):
+                entry.write(block)
+
+
 def unpack_manifest(archive, folder):
     with zipfile.ZipFile(archive) as z:
         z.extractall(folder)
@@ -146,13 +163,22 @@ def main(tool, out):
     wrong = os.path.join(bad, "wrong", "x.dll")
     os.makedirs(os.path.dirname(wrong))
     with open(wrong, "wb") as f:
-        f.write(b"x-version-2" * 699 + b"tampered!!!")
+        # The listed length, and an archive no larger than the listed one.
+        f.write(b"x-version-2" * 699 + b"x-version-x")
     archives.write_file_archive(wrong, os.path.join(bad, "wrong_x.dll.zip"))
 
     renamed = {"bin/x.dll": "BIN\\X.DLL", "change_a.bin": "Change_A.bin", "sub/keep2.dat": "SUB\\Keep2.DAT"}
     manifest.write_manifest(os.path.join(bad, "installed_renamed.zdb"),
                             [(renamed.get(name, name), digest) for name, digest in v1_rows],
                             ["http://localhost/a/b/"], 6)
+
+    unsized = os.path.join(bad, "unsized", manifest.MANIFEST_NAME)
+    os.makedirs(os.path.dirname(unsized))
+    manifest.write_manifest(unsized, rows, ["http://localhost/a/b/"], 7)
+    archives.write_file_archive(unsized, unsized + ".zip")
+    os.remove(unsized)
+    write_zero_bomb(os.path.join(bad, "bomb_change_a.bin.zip"), "change_a.bin", 200)
+    write_zero_bomb(os.path.join(bad, "bomb", manifest.MANIFEST_NAME + ".zip"), manifest.MANIFEST_NAME, 300)
 
     # A pair of versions for cutting a copy off midway.
     cut_v1, cut_v2 = interrupted_versions(rng)

@@ -2,9 +2,8 @@
 // shared test server, installed into scratch folders.
 #include <gtest/gtest.h>
 
-#include <atomic>
+#include <map>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "pipeline/update_run.h"
@@ -142,33 +141,112 @@ TEST(Pipeline, ManifestArchiveThatFailsOverHttpsComesOverHttp) {
     ExpectVersion7Installed(run);
 }
 
-TEST(Pipeline, ArchiveTheServerNeverDeliversIsRetriedWithResumeUntilCancelled) {
+// Failed attempts follow each other 20 ms apart instead of 1 s doubling to
+// 60 s (test builds only), so that the attempt bound is reached in seconds.
+class ShortAttemptPauses {
+public:
+    ShortAttemptPauses() { ::SetEnvironmentVariableW(L"VELISK_ATTEMPT_PAUSE_MS", L"20"); }
+    ~ShortAttemptPauses() { ::SetEnvironmentVariableW(L"VELISK_ATTEMPT_PAUSE_MS", nullptr); }
+};
+
+// A file that every attempt fails at (a 404, a wrong download base) is tried
+// a bounded number of times over HTTPS, resuming each time, then as often
+// over HTTP; then the run fails by itself, the installation untouched.
+TEST(Pipeline, ArchiveTheServerNeverDeliversFailsTheRunAfterTheAttemptBound) {
+    ShortAttemptPauses pauses;
     UpdateRun run;
     run.WriteIni(run.served.FaultUrl("status=404", "a/b/"), 7);
-    std::atomic<bool> done{false};
-    std::thread canceller([&] {
-        testing_support::WaitFor([&] { return done || run.FileRequests().size() >= 4; }, 60000);
-        run.engine->CancelUpdate();
-    });
+    LogCapture log;
     EXPECT_FALSE(run.Run());
-    done = true;
-    canceller.join();
 
     EXPECT_EQ(run.statuses.codes(), Codes({}, 5, {FUS_DOWNLOADSTART, FUS_DOWNLOADFAIL, FUS_FAIL}));
-    std::vector<net_testing::LoggedRequest> attempts;
+    std::map<std::string, std::vector<net_testing::LoggedRequest>> attempts;  // by scheme
     for (const auto& r : run.served.Requests()) {
-        if (r.path.find("/a/b/7/bin/x.dll.zip") != std::string::npos) attempts.push_back(r);
+        if (r.path.find("ProgramConfig.zdb.zip") == std::string::npos) attempts[r.scheme].push_back(r);
     }
-    ASSERT_FALSE(attempts.empty());
-    EXPECT_FALSE(attempts[0].hasRange);  // the first attempt starts afresh
-    int retried = 0;
-    for (size_t i = 1; i < attempts.size(); ++i) {
-        if (attempts[i].scheme != "https") continue;
-        EXPECT_EQ(attempts[i].range, "bytes=0-");
-        ++retried;
+    for (const char* scheme : {"https", "http"}) {
+        SCOPED_TRACE(scheme);
+        ASSERT_EQ(attempts[scheme].size(), 8u);
+        EXPECT_FALSE(attempts[scheme][0].hasRange);  // each pass starts afresh, then resumes
+        for (size_t i = 1; i < attempts[scheme].size(); ++i) EXPECT_EQ(attempts[scheme][i].range, "bytes=0-");
+        for (const auto& r : attempts[scheme]) EXPECT_NE(r.path.find("/a/b/7/bin/x.dll.zip"), std::string::npos);
     }
-    EXPECT_GE(retried, 3);
+    EXPECT_EQ(log.Count("download given up after failed attempts without progress=8", google::GLOG_WARNING), 2);
     ExpectVersion6Untouched(run);
+}
+
+// Size of a served or unpacked file of version 7 as the manifest lists it
+// (archives by their published size, files by their own), or the manifest
+// archive's fixed bound.
+uint64_t ListedBound(const std::wstring& name) {
+    if (name == L"ProgramConfig.zdb.zip" || name == L"ProgramConfig.zdb") return 256u << 20;
+    const std::wstring path = name.size() > 4 && name.substr(name.size() - 4) == L".zip"
+                                  ? Fixture(L"v2/server/a/b/7/" + name)
+                                  : UpdateRun::Version7(name);
+    return ReadBytes(path).size();
+}
+
+// Answers and archives past the sizes that the signed manifest lists (or the
+// manifest archive's fixed bound) are refused: the run ends with a failure,
+// no file in the download folder is larger than its bound, the installation
+// is untouched, and each refusal is one WARNING line naming the file.
+TEST(Pipeline, AnswersAndArchivesPastTheListedSizesFailTheRunWithoutWritingPastThem) {
+    const std::string xArchive = ReadBytes(Fixture(L"v2/server/a/b/7/bin/x.dll.zip"));
+    const std::vector<int> xRefused = Codes({}, 5, {FUS_DOWNLOADSTART, FUS_DOWNLOADFAIL, FUS_FAIL});
+    const struct {
+        const char* name;
+        std::string baseFaults;    // faults on every file's download
+        std::string replacedPath;  // a served file whose bytes are replaced
+        std::string replacement;
+        const char* warning;
+        int warnings;
+        std::vector<int> codes;  // folded
+    } rows[] = {
+        {"endless answer past the listed size", "length=268435456,endless", "", "", "download refused: ", 16,
+         xRefused},
+        {"Content-Length past 32 bits", "length=" + std::to_string((1ull << 32) + xArchive.size()), "", "",
+         "download refused: ", 16, xRefused},
+        {"206 from another offset", "range-start=10", "", "", "download refused: ", 16, xRefused},
+        {"oversized archive", "", "a/b/7/bin/x.dll.zip", xArchive + std::string(2 << 20, 'j'), "download refused: ",
+         16, xRefused},
+        {"entry that inflates past its listed size", "", "a/b/7/change_a.bin.zip",
+         ReadBytes(Fixture(L"bad/bomb_change_a.bin.zip")), "archive refused: entries unpack past the bound", 1,
+         Codes({}, 5, {FUS_DOWNLOADSTART, FUS_DOWNLOADING, FUS_DOWNLOADSUCCESS, FUS_DOWNLOADSTART, FUS_DOWNLOADING,
+                       FUS_VERIFYFAIL, FUS_FAIL})},
+        {"manifest archive that inflates past the cap", "", "a/b/7/ProgramConfig.zdb.zip",
+         ReadBytes(Fixture(L"bad/bomb/ProgramConfig.zdb.zip")), "archive refused: entries unpack past the bound", 1,
+         {FUS_FAIL}},
+    };
+    ShortAttemptPauses pauses;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        UpdateRun run;
+        run.keepDownloads = true;
+        if (!row.baseFaults.empty()) run.WriteIni(run.served.FaultUrl(row.baseFaults, "a/b/"), 7);
+        if (!row.replacedPath.empty()) {
+            ASSERT_TRUE(run.served.Put(row.replacedPath, row.replacement));
+        }
+        LogCapture log;
+
+        EXPECT_FALSE(run.Run());
+        EXPECT_EQ(run.statuses.foldedCodes(), row.codes);
+        EXPECT_EQ(log.Count(row.warning, google::GLOG_WARNING), row.warnings);
+        for (const std::wstring& name : ListTree(run.downloadDir)) {
+            EXPECT_LE(ReadBytes(run.downloadDir + L"\\" + name).size(), ListedBound(name)) << WideToUtf8String(name);
+        }
+        ExpectVersion6Untouched(run);
+    }
+}
+
+// A release made before the manifest listed sizes still updates; the fixed
+// bounds apply instead.
+TEST(Pipeline, ManifestWithoutSizesStillUpdates) {
+    UpdateRun run;
+    ASSERT_TRUE(run.served.Put("a/b/7/ProgramConfig.zdb.zip", ReadBytes(Fixture(L"bad/unsized/ProgramConfig.zdb.zip"))));
+    ASSERT_TRUE(run.Run());
+    for (const std::wstring& name : kVersion7Names) {
+        EXPECT_TRUE(SameBytes(run.Installed(name), UpdateRun::Version7(name))) << WideToUtf8String(name);
+    }
 }
 
 TEST(Pipeline, ArchiveWhoseBytesDifferFromTheManifestFailsVerification) {

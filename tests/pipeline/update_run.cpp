@@ -36,7 +36,7 @@ std::wstring UpdateRun::ManifestUrl() const { return served.Url("a/b/7/ProgramCo
 
 bool UpdateRun::Run(const std::wstring& manifestUrl) {
     const std::wstring url = manifestUrl.empty() ? ManifestUrl() : manifestUrl;
-    return engine->BeginUpdate(url.c_str(), 1, iniPath.c_str());
+    return engine->BeginUpdate(url.c_str(), keepDownloads ? 0 : 1, iniPath.c_str());
 }
 
 std::vector<std::string> UpdateRun::FileRequests() const {

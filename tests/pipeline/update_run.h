@@ -26,7 +26,7 @@ public:
     // The manifest archive of version 7 as published.
     std::wstring ManifestUrl() const;
     // BeginUpdate with `manifestUrl` (default: ManifestUrl()), removing the
-    // download folder at the end.
+    // download folder at the end unless `keepDownloads` is set.
     bool Run(const std::wstring& manifestUrl = L"");
     // Server paths of this run's requests for file archives (not the
     // manifest), in order, with their scheme: "https /n../a/b/7/x.zip".
@@ -43,6 +43,7 @@ public:
     net_testing::ServedFolder served;
     StatusLog statuses;
     AutoUpdaterPtr engine;
+    bool keepDownloads = false;
 };
 
 }  // namespace pipeline_testing

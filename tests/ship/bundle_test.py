@@ -318,7 +318,7 @@ class ManifestKeys(unittest.TestCase):
         with open(os.path.join(source, "payload.txt"), "w") as f:
             f.write("version 2\n")
         made = run([sys.executable, os.path.join(ARGS.source, "tools", "make_release"), source, "2",
-                    "http://localhost/%s/" % base, www])
+                    "http://localhost/%s/" % base, www, "--unsigned"])
         self.assertEqual(made.returncode, 0, made.stdout)
         windows = lambda p: "Z:" + p.replace("/", "\\")  # noqa: E731
         for program, installs in (("UpdateSigned.exe", False), ("Update.exe", True)):

@@ -167,8 +167,10 @@ def main(tool, pipeline, keys, out):
     with open(os.path.join(pipeline, "v2", "source", "change_a.bin"), "rb") as f:
         change_a = f.read()
     # Served in place of version 7's change_a.bin.zip: its second entry would
-    # land on the open manifest in the download folder.
-    archives["change_a_with_manifest"] = [("change_a.bin", change_a), (MANIFEST, b"planted manifest")]
+    # land on the open manifest in the download folder. Part of the file
+    # keeps the archive within the listed archive size, so that it is
+    # downloaded and refused when it is unpacked.
+    archives["change_a_with_manifest"] = [("change_a.bin", change_a[:1000]), (MANIFEST, b"planted manifest")]
     for case, entries in archives.items():
         zip_entries(os.path.join(out, "archives", case + ".zip"), entries)
     for key in ("first", "second", "outsider"):

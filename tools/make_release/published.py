@@ -55,9 +55,9 @@ def change_summary(old_version, old_files, new_rows, archive_sizes, manifest_arc
     """Lines that say what a release changes against the newest published one.
 
     old_files: published_files() of that release (empty for a first release);
-    new_rows: (name, digest) of the new release; archive_sizes: {name: size}.
+    new_rows: (name, digest, ...) rows of the new release; archive_sizes: {name: size}.
     """
-    new = {name: digest for name, digest in new_rows}
+    new = {row[0]: row[1] for row in new_rows}
     added = sorted(n for n in new if n not in old_files)
     changed = sorted(n for n in new if n in old_files and old_files[n][0] != new[n])
     removed = sorted(n for n in old_files if n not in new)

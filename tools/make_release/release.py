@@ -214,12 +214,13 @@ def _write_release(source, version, base_url, release_dir, names, warnings, vers
         if size == 0:
             warnings.append("%s: empty; the updater cannot unpack empty files, so "
                             "installations without it cannot receive it" % name)
-        rows.append((name, digests.file_digest(path)))
+        digest = digests.file_digest(path)
         archive_path = os.path.join(release_dir, *name.split("/")) + ".zip"
         archive_size = archives.write_file_archive(path, archive_path)
         archive_sizes[name] = archive_size
         if archive_size >= archives.ARCHIVE_LIMIT:
             warnings.append("%s: its archive reaches 4 GiB, which the updater cannot read" % name)
+        rows.append((name, digest, size, archive_size))
         total_bytes += size
         log("wrote %s" % archive_path)
 

@@ -51,6 +51,15 @@ comma-separated list of name[=value]:
     trickle=B:MS      send the body in pieces of B bytes, one every MS milliseconds
     corrupt           same length, but every byte at a file offset that is a
                       multiple of 4096 is inverted (ranged parts stay consistent)
+    length=TEXT       send TEXT as the Content-Length value (a lie, a number
+                      past 32 bits, or no number at all); the body is the
+                      file's bytes as usual
+    endless           after the body, send junk bytes until the client
+                      closes (at most 1 GiB or 60 s, so the server stops by
+                      itself)
+    range-start=N     answer 206 with the part of the file from offset N and
+                      a Content-Range that says so, whatever was asked for
+    no-content-range  a 206 answer carries no Content-Range
     times=K           the faults apply to the first K requests of this exact path
                       only; later requests are served normally
     id=X              ignored; makes a path unique so that "times" counts start
@@ -277,6 +286,8 @@ class Handler(BaseHTTPRequestHandler):
         start, end, status = 0, size - 1, 200
         if wanted is not None:
             start, end, status = wanted[0], wanted[1], 206
+        if "range-start" in faults:
+            start, end, status = min(int(faults["range-start"]), size - 1), size - 1, 206
         length = end - start + 1
         if "zero-length" in faults:
             length = 0
@@ -284,9 +295,11 @@ class Handler(BaseHTTPRequestHandler):
         self.record(status)
         self.send_response(status)
         self.send_header("Content-Type", "application/octet-stream")
-        if status == 206:
+        if status == 206 and "no-content-range" not in faults:
             self.send_header("Content-Range", f"bytes {start}-{end}/{size}")
-        if "no-length" not in faults:
+        if "length" in faults:
+            self.send_header("Content-Length", faults["length"])
+        elif "no-length" not in faults:
             self.send_header("Content-Length", str(length))
         self.send_header("Accept-Ranges", "bytes")
         self.send_header("Connection", "close")
@@ -302,6 +315,20 @@ class Handler(BaseHTTPRequestHandler):
         sent = self.send_body(file_path, start, limit, faults)
         if sent < length and "stall-after" in faults:
             self.stall(int(faults.get("stall-ms", "120000")))
+        if "endless" in faults:
+            self.send_junk()
+
+    def send_junk(self, limit=1 << 30, seconds=60):
+        """Sends junk until the client goes away, `limit` bytes or `seconds` pass."""
+        junk = b"\x5a" * CHUNK
+        end = time.monotonic() + seconds
+        sent = 0
+        try:
+            while sent < limit and time.monotonic() < end:
+                self.wfile.write(junk)
+                sent += len(junk)
+        except (OSError, ssl.SSLError):
+            pass
 
     def send_body(self, file_path, start, count, faults):
         piece, pause = CHUNK, 0.0

@@ -31,6 +31,17 @@ std::string DigestHex(const unsigned char* digest) {
     return hex;
 }
 
+// A size column's value: nothing for NULL (or no such column), the value
+// when it is an integer of at least `least`; false when it is neither.
+bool ReadSize(const SqliteRow& row, int column, int64_t least, std::optional<uint64_t>& size) {
+    size.reset();
+    if (row.IsNull(column)) return true;
+    const std::optional<int64_t> value = row.GetStoredInt64(column);
+    if (!value || *value < least) return false;
+    size = static_cast<uint64_t>(*value);
+    return true;
+}
+
 // Why a FileVersion row cannot be used, or null when it can.
 const char* RowDefect(const SqliteRow& row, int nameColumn, int sha1Column, const wchar_t* name,
                       int nameLength) {
@@ -75,6 +86,8 @@ bool DataBaseChecker::ReadFileRows() {
     const SqliteRow row = query.row();
     const int nameColumn = row.ColumnIndex(L"SectionName");
     const int sha1Column = row.ColumnIndex(L"SHA1");
+    const int fileSizeColumn = row.ColumnIndex(L"FileSize");        // -1 in older releases
+    const int archiveSizeColumn = row.ColumnIndex(L"ArchiveSize");  // the same
     do {
         wchar_t name[kNameBufferChars] = {};
         const int nameLength = row.GetText(nameColumn, name, kNameBufferChars);
@@ -85,6 +98,13 @@ bool DataBaseChecker::ReadFileRows() {
             return false;
         }
         FileEntry entry;
+        if (!ReadSize(row, fileSizeColumn, 0, entry.fileBytes) ||
+            !ReadSize(row, archiveSizeColumn, 1, entry.archiveBytes)) {
+            DATABASE_LOG(ERROR) << "manifest row rejected: FileSize or ArchiveSize not a size row="
+                                << m_fileList.size() + 1 << " name=" << WideToUtf8Log(name);
+            m_fileList.clear();
+            return false;
+        }
         entry.name.assign(name, static_cast<size_t>(nameLength));
         row.GetBlob(sha1Column, entry.sha1, static_cast<int>(kFileDigestBytes));
         m_fileList.push_back(std::move(entry));
@@ -193,6 +213,15 @@ bool DataBaseChecker::VerifyDownloadedFile(const wchar_t* name) {
 }
 
 void DataBaseChecker::SetDownloadDir(const wchar_t* dir) { m_downloadDir = dir != nullptr ? dir : L""; }
+
+bool DataBaseChecker::GetListedSizes(const wchar_t* name, uint64_t* fileBytes, uint64_t* archiveBytes) {
+    const auto it = m_fileTable.find(name != nullptr ? name : L"");
+    if (it == m_fileTable.end()) return false;
+    const FileEntry& entry = it->second;
+    if (entry.fileBytes && fileBytes != nullptr) *fileBytes = *entry.fileBytes;
+    if (entry.archiveBytes && archiveBytes != nullptr) *archiveBytes = *entry.archiveBytes;
+    return entry.fileBytes || entry.archiveBytes;
+}
 
 bool DataBaseChecker::IsNeedUpdate(const FileEntry& entry, const std::wstring& folder) const {
     const std::wstring path = folder + entry.name;

@@ -1,8 +1,10 @@
 // The manifest checker: IVkUpdateAlgorithm over a ProgramConfig.zdb file.
 #pragma once
 
+#include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,6 +17,10 @@
 struct FileEntry {
     std::wstring name;                           // relative path, "/" between levels
     unsigned char sha1[kFileDigestBytes] = {};   // digest in the manifest layout
+    // FileSize and ArchiveSize, when the manifest has the column and a value
+    // in it (a release made before they existed has neither).
+    std::optional<uint64_t> fileBytes;
+    std::optional<uint64_t> archiveBytes;
 };
 
 // Longest manifest name accepted: the width of a ManifestNameSlot minus the NUL.
@@ -31,8 +37,10 @@ public:
     bool OpenDatabase(const wchar_t* path) override;
     // Also rebuilds the name lookup that CheckFile and VerifyDownloadedFile
     // answer from. A row whose SectionName is NULL, empty or longer than
-    // kMaxManifestNameChars, or whose SHA1 is not exactly 20 bytes, makes
-    // the whole manifest untrusted: count 0, empty lookup, ERROR logged.
+    // kMaxManifestNameChars, or whose SHA1 is not exactly 20 bytes, or
+    // whose FileSize or ArchiveSize is anything but NULL or an integer (at
+    // least 0, and at least 1 for ArchiveSize), makes the whole manifest
+    // untrusted: count 0, empty lookup, ERROR logged.
     bool GetFileList(ManifestNameSlot** names, int* count) override;
     void FreeFileList(ManifestNameSlot* names) override;
     // The version comes from ProgramVersion's "ProgramVer" row (the last one
@@ -47,6 +55,8 @@ public:
     // May throw like CheckFile.
     bool VerifyDownloadedFile(const wchar_t* name) override;
     void SetDownloadDir(const wchar_t* dir) override;
+    // Sizes of a name of the last GetFileList, as the interface says.
+    bool GetListedSizes(const wchar_t* name, uint64_t* fileBytes, uint64_t* archiveBytes) override;
 
     // Makes `bytes` (a manifest already read and checked) the current
     // manifest, as OpenDatabase does for a file; `path` only names it in

@@ -32,6 +32,15 @@ namespace {
 
 // Per-file inactivity time-out of the downloads, in milliseconds.
 constexpr uint32_t kFileDownloadTimeoutMs = 10000;
+// Failed attempts in a row without a new byte after which one pass (HTTPS,
+// then plain HTTP) at a file gives up. The pauses between them (1 s doubling
+// to 60 s) make about two minutes a pass, four for both, plus the attempts'
+// own time-outs: a file that the server never delivers (a 404, a wrong
+// download base) fails the run instead of retrying for ever.
+constexpr uint32_t kFileAttemptsWithoutProgress = 8;
+// The manifest archive lists no size of its own: it and the sizes its
+// entries state are bounded at 256 MiB, checked before anything is unpacked.
+constexpr uint32_t kMaxManifestArchiveBytes = 256u * 1024 * 1024;
 // Buffer sizes of the version.ini values read here (characters with the NUL).
 constexpr int kUrlChars = 255;
 
@@ -292,10 +301,11 @@ bool SDKUpdater::UpdateDatabaseFile(const wchar_t* databaseUrl, const wchar_t* i
     request.localPath = localPath;
     request.cancel = &SDKUpdater::IsCancelled;
     request.userData = &target;
+    request.maxBytes = kMaxManifestArchiveBytes;
     if (!DownloadSecureFirst(request)) return false;
     const std::span<const ManifestPublicKey> keys = TrustedManifestKeys();
     if (keys.empty()) {  // no key built in: nothing is checked
-        return ExtractZip(m_downloadDir, localPath) && HoldNewManifest();
+        return ExtractZip(m_downloadDir, localPath, kMaxManifestArchiveBytes) && HoldNewManifest();
     }
 
     // With keys, the archive may hold only the manifest and its signature,
@@ -305,7 +315,8 @@ bool SDKUpdater::UpdateDatabaseFile(const wchar_t* databaseUrl, const wchar_t* i
     fs::remove(fs::path(m_newDatabasePath), ignored);
     fs::remove(fs::path(signaturePath), ignored);
     const std::wstring manifestName = fs::path(m_newDatabasePath).filename().wstring();
-    if (!ExtractNamedFiles(m_downloadDir, localPath, {manifestName, manifestName + kManifestSignatureSuffix})) {
+    if (!ExtractNamedFiles(m_downloadDir, localPath, {manifestName, manifestName + kManifestSignatureSuffix},
+                           kMaxManifestArchiveBytes)) {
         UPDATER_LOG(ERROR) << "manifest refused: archive not unpacked "
                               "(it may hold only the manifest and its signature)";
         return false;
@@ -422,12 +433,13 @@ bool SDKUpdater::DownloadUpdateFiles(const std::vector<std::wstring>& urls,
         record.index = static_cast<int32_t>(downloaded);
         NotifyStatus(record);
 
-        ok = DownloadOneFile(base, urls, name, record);
+        const ListedBounds bounds = BoundsOf(name);
+        ok = DownloadOneFile(base, urls, name, bounds, record);
         if (ok) {
             record.status = FUS_DOWNLOADSUCCESS;
             ++downloaded;
             m_totalDownloaded += record.fileSize;
-            if (!UnzipDownloadFile(name)) {
+            if (!UnzipDownloadFile(name, bounds)) {
                 UPDATER_LOG(INFO) << "UnzipDownloadFile fails ";
                 ok = false;
             } else if (!m_heldFiles.Hold(name, m_downloadDir + name)) {
@@ -455,18 +467,26 @@ bool SDKUpdater::DownloadUpdateFiles(const std::vector<std::wstring>& urls,
     return ok;
 }
 
+SDKUpdater::ListedBounds SDKUpdater::BoundsOf(const std::wstring& name) const {
+    ListedBounds bounds;
+    m_updateAlgorithm->GetListedSizes(name.c_str(), &bounds.fileBytes, &bounds.archiveBytes);
+    bounds.fileBytes = std::min(bounds.fileBytes, kDefaultMaxUnpackBytes);
+    bounds.archiveBytes = std::min<uint64_t>(bounds.archiveBytes, kDefaultMaxDownloadBytes);
+    return bounds;
+}
+
 bool SDKUpdater::DownloadOneFile(std::wstring& base, const std::vector<std::wstring>& urls,
-                                 const std::wstring& name, FileUpdateStatus& record) {
+                                 const std::wstring& name, const ListedBounds& bounds, FileUpdateStatus& record) {
     const std::wstring url = BuildFileUrl(base, name);
     const std::wstring targetDir = fs::path(m_downloadDir + name).parent_path().wstring();
     UPDATER_LOG(INFO) << "downloading " << WideToUtf8Log(name);
-    bool ok = DownloadFile(url, targetDir, record);
+    bool ok = DownloadFile(url, targetDir, bounds, record);
     UPDATER_LOG(INFO) << "download status " << ok;
     if (ok) return true;
     UPDATER_LOG(ERROR) << "download fail from " << WideToUtf8Log(url);
     for (const std::wstring& other : urls) {
         if (other == base) continue;
-        if (DownloadFile(BuildFileUrl(other, name), targetDir, record)) {
+        if (DownloadFile(BuildFileUrl(other, name), targetDir, bounds, record)) {
             base = other;
             return true;
         }
@@ -474,7 +494,8 @@ bool SDKUpdater::DownloadOneFile(std::wstring& base, const std::vector<std::wstr
     return false;
 }
 
-bool SDKUpdater::DownloadFile(const std::wstring& url, const std::wstring& targetDir, FileUpdateStatus& record) {
+bool SDKUpdater::DownloadFile(const std::wstring& url, const std::wstring& targetDir, const ListedBounds& bounds,
+                              FileUpdateStatus& record) {
     DownloadTarget target{this, &record};
     HttpDownloadRequest request = {};
     request.url = url.c_str();
@@ -484,17 +505,19 @@ bool SDKUpdater::DownloadFile(const std::wstring& url, const std::wstring& targe
     request.cancel = &SDKUpdater::IsCancelled;
     request.userData = &target;
     request.retry = 1;
-    request.maxAttempts = 0;
+    request.maxAttempts = kFileAttemptsWithoutProgress;
+    request.maxBytes = static_cast<uint32_t>(bounds.archiveBytes);
     return DownloadSecureFirst(request);
 }
 
 // The archive must hold the file under its bare name and nothing else, so
 // that it can never overwrite another file of the download folder (a file
-// verified earlier, or the open manifest).
-bool SDKUpdater::UnzipDownloadFile(const std::wstring& name) {
+// verified earlier, or the open manifest), and unpack to no more than the
+// file's listed size.
+bool SDKUpdater::UnzipDownloadFile(const std::wstring& name, const ListedBounds& bounds) {
     const fs::path file(m_downloadDir + name);
     return ExtractNamedFiles(file.parent_path().wstring(), m_downloadDir + name + L".zip",
-                             {file.filename().wstring()});
+                             {file.filename().wstring()}, bounds.fileBytes);
 }
 
 int SDKUpdater::IsCancelled(void* userData) {

@@ -164,10 +164,18 @@ private:
     bool VerifyInstalledFiles(const std::vector<std::wstring>& allFiles, ManifestNameSet& oldFiles,
                               std::vector<std::wstring>& updateFiles);
     bool DownloadUpdateFiles(const std::vector<std::wstring>& urls, const std::vector<std::wstring>& updateFiles);
+    // How large one file and its archive may be: the manifest's sizes, or
+    // the fixed bounds for a release that lists none.
+    struct ListedBounds {
+        uint64_t fileBytes = UINT64_MAX;
+        uint64_t archiveBytes = UINT64_MAX;
+    };
+    ListedBounds BoundsOf(const std::wstring& name) const;
     bool DownloadOneFile(std::wstring& base, const std::vector<std::wstring>& urls, const std::wstring& name,
-                         FileUpdateStatus& record);
-    bool DownloadFile(const std::wstring& url, const std::wstring& targetDir, FileUpdateStatus& record);
-    bool UnzipDownloadFile(const std::wstring& name);
+                         const ListedBounds& bounds, FileUpdateStatus& record);
+    bool DownloadFile(const std::wstring& url, const std::wstring& targetDir, const ListedBounds& bounds,
+                      FileUpdateStatus& record);
+    bool UnzipDownloadFile(const std::wstring& name, const ListedBounds& bounds);
     void ReleaseAlgorithm();
     void ReportPhase(int32_t status);
 

@@ -122,3 +122,8 @@ int SqliteRow::GetInt(int column) const {
     if (!InRange(column)) return 0;
     return sqlite3_column_int(m_query.statement(), column);
 }
+
+std::optional<int64_t> SqliteRow::GetStoredInt64(int column) const {
+    if (!InRange(column) || sqlite3_column_type(m_query.statement(), column) != SQLITE_INTEGER) return std::nullopt;
+    return sqlite3_column_int64(m_query.statement(), column);
+}

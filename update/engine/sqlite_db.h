@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 struct sqlite3;
@@ -70,6 +71,9 @@ public:
     int GetBlob(int column, void* buffer, int maxBytes) const;
     // The value as a 32-bit integer (0 for NULL).
     int GetInt(int column) const;
+    // The value when it is stored as an integer; nothing for NULL, text,
+    // a blob or a real number (no conversion is guessed at).
+    std::optional<int64_t> GetStoredInt64(int column) const;
 
 private:
     bool InRange(int column) const;

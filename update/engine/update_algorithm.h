@@ -3,6 +3,8 @@
 // one deleting-destructor slot first, as for the engine's own interface.
 #pragma once
 
+#include <cstdint>
+
 // One name in the array that GetFileList hands out (NUL-terminated).
 typedef wchar_t ManifestNameSlot[256];
 // One download base in the array that GetServerList hands out.
@@ -44,6 +46,12 @@ public:
 
     // Sets the folder (ending with a separator) that holds downloaded files.
     virtual void SetDownloadDir(const wchar_t* dir) = 0;
+
+    // The sizes that the latest file list gives for `name`: the file's bytes
+    // and its archive's bytes. Each size the manifest lists is written, an
+    // unlisted one is left alone; false when it lists neither (a manifest of
+    // an older release has no sizes).
+    virtual bool GetListedSizes(const wchar_t* name, uint64_t* fileBytes, uint64_t* archiveBytes) = 0;
 
 protected:
     ~IVkUpdateAlgorithm() = default;  // DeleteThis or Release destroys

@@ -40,19 +40,26 @@ std::wstring CreatePrivateFolder() {
     return L"";
 }
 
-// Writes `bytes` to the new file `path` and keeps it open for reading and
-// writing, sharing reading only: readers of the path (which open it sharing
-// writing) get in, nobody can write, rename or delete it.
+// Writes `bytes` to the new file `path`, then holds it open for reading with
+// only reading shared, so nobody can write, rename or delete it while every
+// reader of the path still gets in. Between the write and the hold another
+// process could change it, so what the hold reads must be `bytes` exactly.
 velisk::UniqueFileHandle WriteHeldFile(const std::wstring& path, const std::string& bytes) {
-    velisk::UniqueFileHandle file(::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                                CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) return file;
-    DWORD written = 0;
-    if (!::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
-        written != bytes.size() || !::FlushFileBuffers(file.get())) {
-        file.reset();
+    {
+        velisk::UniqueFileHandle file(
+            ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+        DWORD written = 0;
+        if (!file || !::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
+            written != bytes.size() || !::FlushFileBuffers(file.get())) {
+            return velisk::UniqueFileHandle();
+        }
     }
-    return file;
+    velisk::UniqueFileHandle held(
+        ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!held) return held;
+    const std::optional<std::string> reread = ReadOpenFileLimited(held.get(), bytes.size());
+    if (!reread || *reread != bytes) return velisk::UniqueFileHandle();
+    return held;
 }
 
 }  // namespace

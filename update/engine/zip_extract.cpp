@@ -13,6 +13,8 @@
 #include <set>
 #include <vector>
 
+#include "diag/text_format.h"
+#include "diag/unit_log.h"
 #include "engine/zip_wide_io.h"
 
 namespace {
@@ -143,6 +145,26 @@ bool HoldsOnlyNamedFiles(unzFile archive, const std::vector<std::wstring>& allow
     return step == UNZ_END_OF_LIST_OF_FILE && !seen.empty();
 }
 
+// True when the sizes that the archive's entries state add up to at most
+// `maxBytes`; otherwise logs the one WARNING line of the refusal. Reads the
+// directory only. A directory that cannot be read through passes here and
+// fails the extraction itself.
+bool StatedSizesWithin(unzFile archive, uint64_t maxBytes, const std::wstring& archivePath) {
+    uint64_t total = 0;
+    for (int step = unzGoToFirstFile(archive); step == UNZ_OK; step = unzGoToNextFile(archive)) {
+        unz_file_info64 info{};
+        if (unzGetCurrentFileInfo64(archive, &info, nullptr, 0, nullptr, 0, nullptr, 0) != UNZ_OK) return true;
+        if (info.uncompressed_size > maxBytes - total) {
+            UPDATER_LOG(WARNING) << "archive refused: entries unpack past the bound, entry bytes="
+                                 << info.uncompressed_size << " after=" << total << " bound=" << maxBytes
+                                 << " archive=" << WideToUtf8Log(archivePath);
+            return false;
+        }
+        total += info.uncompressed_size;
+    }
+    return true;
+}
+
 // Unpacks the entry the archive stands on into `dest` (ends with a separator).
 bool ExtractCurrentEntry(unzFile archive, const std::wstring& dest) {
     unz_file_info64 info{};
@@ -164,13 +186,15 @@ bool ExtractCurrentEntry(unzFile archive, const std::wstring& dest) {
 
 // Unpacks every entry; with `allowed` set, only an archive that holds
 // nothing but those names (checked before anything is written).
-bool Extract(const std::wstring& folder, const std::wstring& archivePath, const std::vector<std::wstring>* allowed) {
+bool Extract(const std::wstring& folder, const std::wstring& archivePath, const std::vector<std::wstring>* allowed,
+             uint64_t maxBytes) {
     if (folder.empty()) return false;  // would otherwise mean the root of the current drive
     zlib_filefunc_def functions;
     FillWideFileFunctions(&functions);
     UniqueArchive archive(unzOpen2(reinterpret_cast<const char*>(archivePath.c_str()), &functions));
     if (!archive) return false;
     if (allowed != nullptr && !HoldsOnlyNamedFiles(archive.get(), *allowed)) return false;
+    if (!StatedSizesWithin(archive.get(), maxBytes, archivePath)) return false;
 
     std::wstring dest = folder;
     if (dest.back() != L'\\' && dest.back() != L'/') dest += L'\\';
@@ -187,11 +211,11 @@ bool Extract(const std::wstring& folder, const std::wstring& archivePath, const 
 
 }  // namespace
 
-bool ExtractZip(const std::wstring& folder, const std::wstring& archivePath) {
-    return Extract(folder, archivePath, nullptr);
+bool ExtractZip(const std::wstring& folder, const std::wstring& archivePath, uint64_t maxBytes) {
+    return Extract(folder, archivePath, nullptr, maxBytes);
 }
 
 bool ExtractNamedFiles(const std::wstring& folder, const std::wstring& archivePath,
-                       const std::vector<std::wstring>& allowedNames) {
-    return Extract(folder, archivePath, &allowedNames);
+                       const std::vector<std::wstring>& allowedNames, uint64_t maxBytes) {
+    return Extract(folder, archivePath, &allowedNames, maxBytes);
 }

@@ -13,6 +13,9 @@
 // Pause steps: from the first to the longest, doubling.
 constexpr DWORD kFirstAttemptPauseMs = 1000;
 constexpr DWORD kLongestAttemptPauseMs = 60000;
+// Test builds only (VELISK_TEST_HOOKS): the variable VELISK_ATTEMPT_PAUSE_MS,
+// a number of milliseconds from 1 to 60000, replaces every pause, so that
+// tests of the attempt bound do not wait minutes. Shipped builds read none.
 
 class AttemptPacer {
 public:
@@ -22,6 +25,10 @@ public:
     // Call before each attempt with the local file's path as known so far
     // (empty before the first): notes the time and the bytes on disk.
     void AttemptStarting(const wchar_t* localPath);
+
+    // True when the attempt that AttemptStarting began left more bytes in the
+    // file at `localPath` than it found there.
+    bool AddedBytes(const wchar_t* localPath) const;
 
     // Call after an attempt that failed and was not cancelled. When it added
     // no byte to the file, the next attempt starts no earlier than the pause
@@ -34,7 +41,9 @@ public:
 private:
     HttpCancelCallback m_cancel;
     void* m_userData;
-    DWORD m_pauseMs = kFirstAttemptPauseMs;
+    DWORD m_firstPauseMs;
+    DWORD m_longestPauseMs;
+    DWORD m_pauseMs;
     ULONGLONG m_attemptStart = 0;
     uint64_t m_bytesAtStart = 0;
 };

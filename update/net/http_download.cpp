@@ -13,11 +13,13 @@
 #include <string>
 
 #include "diag/proxy_settings.h"
+#include "diag/text_format.h"
 #include "diag/unit_log.h"
 #include "net/attempt_pacing.h"
 #include "net/http_download.h"
 #include "net/http_download_attempt.h"
 #include "net/read_size.h"
+#include "net/response_size.h"
 #include "velisk/handles.h"
 
 namespace {
@@ -91,6 +93,18 @@ bool QueryStatusCode(HINTERNET request, DWORD* status) {
                                  WINHTTP_HEADER_NAME_BY_INDEX, status, &size, WINHTTP_NO_HEADER_INDEX) != FALSE;
 }
 
+// The text of one response header (`query` is a WINHTTP_QUERY_ value);
+// nothing when the response has none or it is longer than any value read
+// here can sensibly be.
+std::optional<std::wstring> QueryHeaderText(HINTERNET request, DWORD query) {
+    wchar_t text[128] = {};
+    DWORD size = sizeof(text) - sizeof(wchar_t);
+    if (!::WinHttpQueryHeaders(request, query, WINHTTP_HEADER_NAME_BY_INDEX, text, &size, WINHTTP_NO_HEADER_INDEX)) {
+        return std::nullopt;
+    }
+    return std::wstring(text, size / sizeof(wchar_t));
+}
+
 // Everything one attempt owns. WinHTTP writes into the context and the read
 // buffer from its own threads until the request handle's closing
 // notification, so closing the handles and waiting for that notification is
@@ -100,10 +114,10 @@ class Attempt {
 public:
     Attempt(const wchar_t* url, const wchar_t* saveDir, wchar_t* localPathOut, DWORD timeout,
             int32_t bufferSize, HttpProgressCallback progress, HttpCancelCallback cancel, void* userData,
-            bool resume, bool secure)
+            bool resume, bool secure, uint64_t maxBytes)
         : m_url(url), m_saveDir(saveDir), m_localPathOut(localPathOut), m_timeout(timeout), m_readSize(bufferSize),
           m_progress(progress), m_cancel(cancel), m_userData(userData), m_resume(resume), m_secure(secure),
-          m_context(new (std::nothrow) HttpDownloadContext(timeout)) {}
+          m_maxBytes(maxBytes), m_context(new (std::nothrow) HttpDownloadContext(timeout)) {}
     ~Attempt() { Close(); }
     Attempt(const Attempt&) = delete;
     Attempt& operator=(const Attempt&) = delete;
@@ -122,6 +136,11 @@ private:
     bool InstallCallback();
     bool Send();
     bool ReceiveHeaders();
+    // Takes the body's length from Content-Length and, for a 206, checks
+    // that Content-Range places it at the offset asked for.
+    bool AcceptBodySize(DWORD status);
+    // Logs the one WARNING line of a refused response; returns false.
+    bool Refuse(const char* reason, uint64_t value) const;
     bool ReadBody();
     bool WriteChunk(DWORD count);
 
@@ -135,6 +154,7 @@ private:
     void* m_userData;
     bool m_resume;
     bool m_secure;
+    uint64_t m_maxBytes;
 
     std::unique_ptr<HttpDownloadContext> m_context;
     std::optional<RequestProxy> m_proxy;
@@ -234,10 +254,11 @@ bool Attempt::ReceiveHeaders() {
         if (m_context->cancelled || !m_proxy->RetryWithLogon(m_request.get()) || !Send()) return false;
     }
 
+    DWORD status = 0;
+    if (!QueryStatusCode(m_request.get(), &status)) return false;
     // A server that ignores the range sends the whole file with 200:
     // appending it would corrupt the file, so it is written from the start.
-    DWORD status = 0;
-    if (m_rangeSent && QueryStatusCode(m_request.get(), &status) && status == 200) {
+    if (m_rangeSent && status == 200) {
         HTTPDOWNLOAD_LOG(INFO) << "range ignored by server, restart file at=" << m_offset;
         LARGE_INTEGER zero = {};
         if (!::SetFilePointerEx(m_file.get(), zero, nullptr, FILE_BEGIN) || !::SetEndOfFile(m_file.get())) {
@@ -245,17 +266,37 @@ bool Attempt::ReceiveHeaders() {
         }
         m_offset = 0;
     }
-
-    DWORD length = 0;
-    DWORD size = sizeof(length);
-    if (!::WinHttpQueryHeaders(m_request.get(), WINHTTP_QUERY_CONTENT_LENGTH | WINHTTP_QUERY_FLAG_NUMBER,
-                               WINHTTP_HEADER_NAME_BY_INDEX, &length, &size, WINHTTP_NO_HEADER_INDEX) ||
-        length == 0) {
-        return false;
-    }
-    m_fileSize = length;
+    if (!AcceptBodySize(status)) return false;
     HTTPDOWNLOAD_LOG(INFO) << "start read data ..., total file size = " << m_fileSize;
     return true;
+}
+
+bool Attempt::AcceptBodySize(DWORD status) {
+    // Read as text: a number past 32 bits must not wrap into a small one.
+    const std::optional<std::wstring> lengthText = QueryHeaderText(m_request.get(), WINHTTP_QUERY_CONTENT_LENGTH);
+    if (!lengthText) return false;  // no length: never a complete file
+    const std::optional<uint64_t> length = ParseByteCount(*lengthText);
+    if (!length) return Refuse("Content-Length unreadable", 0);
+    if (*length == 0) return false;
+    if (m_offset > m_maxBytes || *length > m_maxBytes - m_offset) {
+        return Refuse("Content-Length past the bound, length=", *length);
+    }
+    if (status == 206) {
+        const std::optional<std::wstring> rangeText = QueryHeaderText(m_request.get(), WINHTTP_QUERY_CONTENT_RANGE);
+        const std::optional<ContentRange> range = rangeText ? ParseContentRange(*rangeText) : std::nullopt;
+        if (!range) return Refuse("206 without a readable Content-Range, offset=", m_offset);
+        if (range->first != m_offset) return Refuse("206 Content-Range not at the offset asked for, first=", range->first);
+        if (range->last - range->first + 1 != *length) return Refuse("206 Content-Range and Content-Length differ, last=", range->last);
+        if (range->total && *range->total > m_maxBytes) return Refuse("206 Content-Range total past the bound, total=", *range->total);
+    }
+    m_fileSize = *length;
+    return true;
+}
+
+bool Attempt::Refuse(const char* reason, uint64_t value) const {
+    HTTPDOWNLOAD_LOG(WARNING) << "download refused: " << reason << value << " offset=" << m_offset
+                              << " bound=" << m_maxBytes << " url=" << WideToUtf8Log(m_url);
+    return false;
 }
 
 bool Attempt::ReadBody() {
@@ -427,9 +468,10 @@ void CALLBACK HttpStatusCallback(HINTERNET handle, DWORD_PTR contextValue, DWORD
 
 bool HttpDownloadImpl(const wchar_t* url, const wchar_t* saveDir, wchar_t* localPathOut, DWORD timeout,
                       int32_t bufferSize, HttpProgressCallback progress, HttpCancelCallback cancel,
-                      void* userData, bool resume, bool* cancelledOut, bool secure) {
+                      void* userData, bool resume, bool* cancelledOut, bool secure, uint64_t maxBytes) {
     HTTPDOWNLOAD_LOG(INFO) << "HttpDownloadImpl begin ...";
-    Attempt attempt(url, saveDir, localPathOut, timeout, bufferSize, progress, cancel, userData, resume, secure);
+    Attempt attempt(url, saveDir, localPathOut, timeout, bufferSize, progress, cancel, userData, resume, secure,
+                    maxBytes != 0 ? maxBytes : kDefaultMaxDownloadBytes);
     const bool result = attempt.Run();
     HTTPDOWNLOAD_LOG(INFO) << "WaitForSingleObject ... ret=" << result;
     const bool cancelled = attempt.Close();
@@ -447,17 +489,26 @@ bool HttpDownload(const HttpDownloadRequest& request) {
     if (request.retry) {
         const uint32_t limit = request.maxAttempts != 0 ? request.maxAttempts : kUnlimitedAttempts;
         AttemptPacer pacer(request.cancel, request.userData);
-        for (uint32_t attempt = 0; attempt < limit; ++attempt) {
+        uint32_t idleFailures = 0;  // failed attempts in a row that added no byte
+        for (bool resume = false;; resume = true) {
             pacer.AttemptStarting(localPath);
             result = HttpDownloadImpl(request.url, request.saveDir, localPath, timeout, bufferSize,
-                                      request.progress, request.cancel, request.userData, attempt > 0, &cancelled,
-                                      request.secure != 0);
+                                      request.progress, request.cancel, request.userData, resume, &cancelled,
+                                      request.secure != 0, request.maxBytes);
             if (result || cancelled) break;
-            if (attempt + 1 < limit && !pacer.PauseAfterFailure(localPath)) break;
+            idleFailures = pacer.AddedBytes(localPath) ? 0 : idleFailures + 1;
+            if (idleFailures >= limit) {
+                HTTPDOWNLOAD_LOG(WARNING) << "download given up after failed attempts without progress="
+                                          << idleFailures
+                                          << " url=" << WideToUtf8Log(request.url != nullptr ? request.url : L"");
+                break;
+            }
+            if (!pacer.PauseAfterFailure(localPath)) break;
         }
     } else {
         result = HttpDownloadImpl(request.url, request.saveDir, localPath, timeout, bufferSize, request.progress,
-                                  request.cancel, request.userData, false, &cancelled, request.secure != 0);
+                                  request.cancel, request.userData, false, &cancelled, request.secure != 0,
+                                  request.maxBytes);
     }
     if (request.localPath != nullptr) std::wmemcpy(request.localPath, localPath, kPathChars);
     return result;

@@ -54,25 +54,39 @@ struct HttpDownloadRequest {
     // written from the start instead of appended.
     // 0: exactly one attempt.
     int retry;
-    // With `retry`: the number of attempts at most (0: 2147483647, in effect
-    // until success or cancellation). An attempt that added bytes to the file
-    // is followed at once; after attempts that added none, the next starts
-    // 1 s after the failed one's start, then 2 s, doubling up to 60 s (the
-    // cancel poll is answered during the pause).
+    // With `retry`: the number of failed attempts in a row that add no byte
+    // to the file, at most (0: 2147483647, in effect until success or
+    // cancellation). An attempt that added bytes does not count and starts
+    // the count afresh; it is followed at once. After attempts that added
+    // none, the next starts 1 s after the failed one's start, then 2 s,
+    // doubling up to 60 s (the cancel poll is answered during the pause).
+    // The loop that gives up logs one WARNING line naming the URL.
     uint32_t maxAttempts;
     // Non-zero: HTTPS to port 443; 0: plain HTTP to port 80. A server
     // certificate that WinHTTP rejects with ERROR_WINHTTP_SECURE_FAILURE makes
     // the attempt relax the certificate checks and send the request again.
     int secure;
+    // The most bytes the local file may hold, the part of a resumed file
+    // already on disk included (0: kDefaultMaxDownloadBytes). A response
+    // whose Content-Length would take the file past it is refused before a
+    // byte is written, and no more than Content-Length bytes are ever read.
+    // Each refusal is one WARNING line naming the URL; the attempt fails as
+    // a transfer error does.
+    uint32_t maxBytes;
 };
 #if defined(__i386__)
-static_assert(sizeof(HttpDownloadRequest) == 44, "eleven 32-bit fields");
+static_assert(sizeof(HttpDownloadRequest) == 48, "twelve 32-bit fields");
 #endif
+
+// The bound of a download that names none: 4 GiB - 1, the most that an
+// archive read through 32-bit positions can hold.
+constexpr uint32_t kDefaultMaxDownloadBytes = 0xFFFFFFFFu;
 
 // Downloads `request.url` into `request.saveDir` as the request describes.
 // Returns true when the last attempt received the whole file (its size is the
-// response's Content-Length, so a file must be smaller than 4 GiB; a response
-// without Content-Length or with length 0 never succeeds). Returns false when
+// response's Content-Length, within `maxBytes`; a response without
+// Content-Length or with length 0 never succeeds, and a 206 must carry a
+// Content-Range that starts at the offset asked for and spans that length). Returns false when
 // every attempt failed or the cancel poll asked to stop. The file stays on
 // disk after a failure, partial or not. Never throws by itself; an exception
 // thrown by the caller's `progress` or `cancel` ends the download and passes

@@ -43,15 +43,16 @@ struct HttpDownloadContext {
 // file is truncated. A server that ignores the range (status 200) makes the
 // attempt start the file over. `progress`, `cancel` and `userData` are as in
 // HttpDownloadRequest. `cancelledOut` (may be null) receives whether the
-// cancel poll stopped this attempt, whatever the result. Returns true when
-// Content-Length bytes were received and written. Throws nothing itself; an
+// cancel poll stopped this attempt, whatever the result. `maxBytes` bounds
+// the file as HttpDownloadRequest::maxBytes does (0: the default bound).
+// Returns true when Content-Length bytes were received and written. Throws nothing itself; an
 // exception thrown by `progress` or `cancel` passes through, but only after
 // the attempt has closed its handles and seen the closing notification.
 // The request goes through the proxy that RequestProxy (diag/proxy_settings.h)
 // chooses; a proxy's 407 is answered once with the user's logon.
 bool HttpDownloadImpl(const wchar_t* url, const wchar_t* saveDir, wchar_t* localPathOut, DWORD timeout,
                       int32_t bufferSize, HttpProgressCallback progress, HttpCancelCallback cancel,
-                      void* userData, bool resume, bool* cancelledOut, bool secure);
+                      void* userData, bool resume, bool* cancelledOut, bool secure, uint64_t maxBytes = 0);
 
 // Opens the local file for `url` in `saveDir` (created with missing parents)
 // for writing, shared for reading. `localPathOut` (256 wide characters, may be
