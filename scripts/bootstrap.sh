@@ -13,7 +13,7 @@ PACKAGES=(
     libz-mingw-w64-dev googletest
     wine64 xvfb xauth imagemagick x11-apps fonts-wqy-microhei
     cmake make ccache dpkg-dev tcl openssl ca-certificates python3 procps util-linux curl unzip
-    osslsigncode zstd
+    osslsigncode zstd tinyproxy
 )
 
 SUDO=""

@@ -49,4 +49,14 @@ private:
     std::string m_error;
 };
 
+// Points the reporting endpoints of this process at a session's baseUrl()
+// while it exists.
+class EndpointOverride {
+public:
+    explicit EndpointOverride(const std::wstring& baseUrl) {
+        ::SetEnvironmentVariableW(L"VELISK_REPORT_BASE_URL", baseUrl.c_str());
+    }
+    ~EndpointOverride() { ::SetEnvironmentVariableW(L"VELISK_REPORT_BASE_URL", nullptr); }
+};
+
 }  // namespace stat_server

@@ -16,17 +16,10 @@
 
 namespace {
 
+using stat_server::EndpointOverride;
 using stat_server::SessionOptions;
 using stat_server::StatSession;
 
-// Points the reporting endpoints of this process at `session`.
-class EndpointOverride {
-public:
-    explicit EndpointOverride(const std::wstring& baseUrl) {
-        ::SetEnvironmentVariableW(L"VELISK_REPORT_BASE_URL", baseUrl.c_str());
-    }
-    ~EndpointOverride() { ::SetEnvironmentVariableW(L"VELISK_REPORT_BASE_URL", nullptr); }
-};
 
 TEST(Base64, EncodesWithStandardAlphabetAndPadding) {
     struct Case {

@@ -73,6 +73,7 @@ std::vector<LoggedRequest> ServedFolder::Requests() const {
         r.path = path;
         r.hasRange = entry["range"].isString();
         r.range = r.hasRange ? entry["range"].asString() : std::string();
+        r.viaProxy = entry["via"].isString();
         r.status = entry.get("status", 0).asInt();
         requests.push_back(r);
     }

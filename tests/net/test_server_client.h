@@ -17,6 +17,7 @@ struct LoggedRequest {
     bool hasRange = false;
     std::string range;  // value of the Range header, e.g. "bytes=1000-"
     int status = 0;
+    bool viaProxy = false;  // a proxy forwarded it (the request had a Via header)
 };
 
 // A private folder on the shared server, named by a nonce so that paths,

@@ -68,6 +68,11 @@ comma-separated list of name[=value]:
 Example: /fault/close-after=1000,times=1,id=r42/big.bin cuts the first request
 after 1000 bytes and serves every later request (and its range) in full.
 
+Asked as a proxy
+----------------
+A request in absolute form (GET http://host/path, as clients send it to a
+proxy) answers 407 asking for Negotiate or NTLM logon, whatever it carries.
+
 Control
 -------
 GET /_control?tls=untrusted   later HTTPS handshakes use the untrusted certificate
@@ -79,8 +84,9 @@ Request log
 Every request appends one JSON line when its status is decided, before the body:
     {"seq": 7, "time": 1700000000.123, "scheme": "https", "client": "127.0.0.1:40000",
      "line": "GET /x.bin HTTP/1.1", "path": "/x.bin", "range": "bytes=1000-",
-     "status": 206}
-"range" is null without a Range header. A failed TLS handshake appends
+     "status": 206, "via": "1.1 host (tinyproxy/1.11.1)"}
+"range" is null without a Range header, "via" (the header a proxy adds to a
+request it forwards) without a Via header. A failed TLS handshake appends
     {"seq": 8, "time": ..., "scheme": "https", "event": "tls-error", "error": "..."}
 """
 
@@ -202,13 +208,16 @@ class Handler(BaseHTTPRequestHandler):
     def record(self, status):
         self.state.log(dict(scheme=self.server.scheme, client=self.client_text(),
                             line=self.requestline, path=self.path,
-                            range=self.headers.get("Range"), status=status))
+                            range=self.headers.get("Range"), status=status,
+                            via=self.headers.get("Via")))
 
-    def send_text(self, status, text):
+    def send_text(self, status, text, headers=()):
         body = text.encode()
         self.close_connection = True
         self.record(status)
         self.send_response(status)
+        for name, value in headers:
+            self.send_header(name, value)
         self.send_header("Connection", "close")
         self.send_header("Content-Type", "text/plain")
         self.send_header("Content-Length", str(len(body)))
@@ -222,6 +231,10 @@ class Handler(BaseHTTPRequestHandler):
         self.do_GET()
 
     def do_GET(self):
+        if self.path.startswith("http://"):
+            # Asked as a proxy: wants the user's logon and never accepts it.
+            return self.send_text(407, "proxy logon required\n",
+                                  [("Proxy-Authenticate", "Negotiate"), ("Proxy-Authenticate", "NTLM")])
         url = urllib.parse.urlsplit(self.path)
         if url.path == "/_control":
             return self.control(url.query)

@@ -5,6 +5,7 @@
 
 #include <new>
 
+#include "diag/proxy_settings.h"
 #include "velisk/handles.h"
 
 namespace {
@@ -63,8 +64,8 @@ HttpPostResult HttpPost(const std::wstring& url, const char* body, size_t length
         result.code = kHttpPostBadUrl;
         return result;
     }
-    velisk::UniqueInternetHandle session(::WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
-                                                       WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
+    RequestProxy proxy(url);
+    velisk::UniqueInternetHandle session(proxy.OpenSession(kUserAgent, 0));
     if (!session) {
         result.code = kHttpPostOpenFailed;
         return result;
@@ -82,6 +83,7 @@ HttpPostResult HttpPost(const std::wstring& url, const char* body, size_t length
         result.code = kHttpPostRequestFailed;
         return result;
     }
+    proxy.ApplyTo(request.get());
     if (!::WinHttpAddRequestHeaders(request.get(), kContentType, static_cast<DWORD>(-1L),
                                     WINHTTP_ADDREQ_FLAG_ADD_IF_NEW)) {
         result.code = kHttpPostHeaderFailed;
@@ -92,15 +94,17 @@ HttpPostResult HttpPost(const std::wstring& url, const char* body, size_t length
         return result;
     }
     const DWORD bodyLength = static_cast<DWORD>(length);
-    if (!::WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, const_cast<char*>(body), bodyLength,
-                              bodyLength, 0)) {
-        result.code = kHttpPostSendFailed;
-        return result;
-    }
-    if (!::WinHttpReceiveResponse(request.get(), nullptr)) {
-        result.code = kHttpPostReceiveFailed;
-        return result;
-    }
+    do {
+        if (!::WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, const_cast<char*>(body),
+                                  bodyLength, bodyLength, 0)) {
+            result.code = kHttpPostSendFailed;
+            return result;
+        }
+        if (!::WinHttpReceiveResponse(request.get(), nullptr)) {
+            result.code = kHttpPostReceiveFailed;
+            return result;
+        }
+    } while (proxy.RetryWithLogon(request.get()));
     std::string text;
     result.code = ReadResponse(request.get(), text);
     if (result.code == kHttpPostOk) result.response = std::move(text);

@@ -26,7 +26,8 @@ struct HttpPostResult {
 
 // POSTs `length` bytes of `body` as is to `url` with the header
 // "Content-Type: application/x-www-form-urlencoded". The port comes from the
-// URL; the request is secure exactly when the port is 443. The query part of
+// URL; the request is secure exactly when the port is 443, and goes through
+// the proxy that RequestProxy (diag/proxy_settings.h) chooses. The query part of
 // the URL is not sent. WinHTTP's default time-outs apply. Returns the code of
 // the first failing step (see HttpPostCode) or 0 with the response text.
 HttpPostResult HttpPost(const std::wstring& url, const char* body, size_t length);

@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 
+#include "diag/proxy_settings.h"
 #include "diag/text_format.h"
 #include "diag/unit_log.h"
 #include "net/attempt_pacing.h"
@@ -156,6 +157,7 @@ private:
     uint64_t m_maxBytes;
 
     std::unique_ptr<HttpDownloadContext> m_context;
+    std::optional<RequestProxy> m_proxy;
     velisk::UniqueInternetHandle m_session;
     velisk::UniqueInternetHandle m_connect;
     velisk::UniqueInternetHandle m_request;
@@ -189,8 +191,8 @@ bool Attempt::OpenHandles() {
     // A URL that cannot be split leaves both empty; connecting then fails.
     ::WinHttpCrackUrl(m_url, 0, ICU_ESCAPE, &parts);
 
-    m_session.reset(::WinHttpOpen(L"", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
-                                  WINHTTP_NO_PROXY_BYPASS, WINHTTP_FLAG_ASYNC));
+    m_proxy.emplace(std::wstring(m_secure ? L"https://" : L"http://") + host + path);
+    m_session.reset(m_proxy->OpenSession(L"", WINHTTP_FLAG_ASYNC));
     if (!m_session) return false;
     // WinHTTP's own receive time-outs equal the inactivity time-out: a read
     // that WinHTTP still holds when the attempt gives up then ends no later
@@ -203,6 +205,7 @@ bool Attempt::OpenHandles() {
     m_request.reset(::WinHttpOpenRequest(m_connect.get(), L"GET", path, L"HTTP/1.1", WINHTTP_NO_REFERER,
                                          WINHTTP_DEFAULT_ACCEPT_TYPES, flags));
     if (!m_request) return false;
+    m_proxy->ApplyTo(m_request.get());
     DWORD responseTimeout = m_timeout;
     ::WinHttpSetOption(m_request.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &responseTimeout,
                        sizeof(responseTimeout));
@@ -247,7 +250,9 @@ bool Attempt::Send() {
 }
 
 bool Attempt::ReceiveHeaders() {
-    if (!WaitForResponse(m_request.get(), m_cancel, m_userData, *m_context)) return false;
+    while (!WaitForResponse(m_request.get(), m_cancel, m_userData, *m_context)) {
+        if (m_context->cancelled || !m_proxy->RetryWithLogon(m_request.get()) || !Send()) return false;
+    }
 
     DWORD status = 0;
     if (!QueryStatusCode(m_request.get(), &status)) return false;

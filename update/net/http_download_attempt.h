@@ -48,6 +48,8 @@ struct HttpDownloadContext {
 // Returns true when Content-Length bytes were received and written. Throws nothing itself; an
 // exception thrown by `progress` or `cancel` passes through, but only after
 // the attempt has closed its handles and seen the closing notification.
+// The request goes through the proxy that RequestProxy (diag/proxy_settings.h)
+// chooses; a proxy's 407 is answered once with the user's logon.
 bool HttpDownloadImpl(const wchar_t* url, const wchar_t* saveDir, wchar_t* localPathOut, DWORD timeout,
                       int32_t bufferSize, HttpProgressCallback progress, HttpCancelCallback cancel,
                       void* userData, bool resume, bool* cancelledOut, bool secure, uint64_t maxBytes = 0);
