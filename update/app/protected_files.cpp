@@ -35,7 +35,10 @@ ProtectedFiles::ProtectedFiles(const std::wstring& installDir, const std::wstrin
     : m_installDir(WithSeparator(installDir)) {
     std::vector<std::wstring> names;
     m_manifestRead = ReadManifestNames(m_installDir, m_installDir + L"ProgramConfig.zdb", names);
-    for (const std::wstring& name : names) Add(m_installDir + WithBackslashes(name), "listed by the manifest");
+    // Listed names are compared by name below the installation, so a large
+    // manifest costs no file-system look-up per name.
+    m_listed.insert(names.begin(), names.end());
+    m_canonicalInstallDir = WithSeparator(CanonicalPath(m_installDir));
     for (const wchar_t* name : {L"ProgramConfig.zdb", L"ProgramConfig.zdb.sig"}) Add(m_installDir + name, "the manifest");
     for (const wchar_t* name : {L"version.ini", L"version.ini.sig"}) Add(m_installDir + name, "version.ini");
     Add(m_installDir + L"zuZavozeVororiz.exe", "the launcher");
@@ -58,6 +61,13 @@ void ProtectedFiles::Add(const std::wstring& path, const char* reason) {
 const char* ProtectedFiles::ReasonToKeep(const std::wstring& name) const {
     const std::wstring candidate = CanonicalPath(m_installDir + WithBackslashes(name));
     if (candidate.empty()) return "unresolvable name";
+    const size_t base = m_canonicalInstallDir.size();
+    if (candidate.size() > base &&
+        ::CompareStringOrdinal(candidate.c_str(), static_cast<int>(base), m_canonicalInstallDir.c_str(),
+                               static_cast<int>(base), TRUE) == CSTR_EQUAL &&
+        m_listed.count(candidate.substr(base)) != 0) {
+        return "listed by the manifest";
+    }
     for (const auto& kept : m_kept) {
         if (::CompareStringOrdinal(candidate.c_str(), static_cast<int>(candidate.size()), kept.first.c_str(),
                                    static_cast<int>(kept.first.size()), TRUE) == CSTR_EQUAL) {

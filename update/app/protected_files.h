@@ -7,6 +7,8 @@
 #include <utility>
 #include <vector>
 
+#include "engine/manifest_names.h"
+
 class ProtectedFiles {
 public:
     // `installDir` is the installation (a trailing separator is optional),
@@ -26,6 +28,8 @@ private:
     void Add(const std::wstring& path, const char* reason);
 
     std::wstring m_installDir;
+    std::wstring m_canonicalInstallDir;  // with a trailing separator
     bool m_manifestRead = false;
+    ManifestNameSet m_listed;  // the installed manifest's names
     std::vector<std::pair<std::wstring, const char*>> m_kept;  // canonical path, reason
 };

@@ -22,6 +22,8 @@ public:
     bool Hold(const std::wstring& name, const std::wstring& path);
     // The handle held under `name` (exact comparison), or null.
     HANDLE Find(const std::wstring& name) const;
+    // Lets the file held under `name` go (nothing when none is).
+    void Release(const std::wstring& name) { m_files.erase(name); }
     // Lets every file go (before the download folder is removed).
     void Clear() { m_files.clear(); }
 

@@ -128,14 +128,20 @@ bool SDKUpdater::PatchInstalledFile(const std::wstring& base, const std::wstring
     PatchTransfer transfer{this, &record, &m_cancel, patch.patchSize, m_totalDownloaded};
     std::string reason = FetchPatch(transfer, PatchUrl(base, name, suffix),
                                     fs::path(m_downloadDir + name).parent_path().wstring(), patchPath);
+    // The rebuilt file is held open like a downloaded one before its check,
+    // so the bytes checked are the bytes the copy reads.
     if (reason.empty() &&
-        ApplyZstdPatch(m_installDir + name, patchPath, m_downloadDir + name, patch.targetSize, reason) &&
-        !m_updateAlgorithm->VerifyDownloadedFile(name.c_str())) {
-        reason = "patched file does not match the manifest";
+        ApplyZstdPatch(m_installDir + name, patchPath, m_downloadDir + name, patch.targetSize, reason)) {
+        if (!m_heldFiles.Hold(name, m_downloadDir + name)) {
+            reason = "patched file cannot be held open";
+        } else if (!m_updateAlgorithm->VerifyDownloadedFile(name.c_str())) {
+            reason = "patched file does not match the manifest";
+        }
     }
     RemoveQuietly(patchPath);
     if (!reason.empty()) {
         UPDATER_LOG(WARNING) << kPatchNotUsed << WideToUtf8Log(name) << " reason: " << reason;
+        m_heldFiles.Release(name);
         RemoveQuietly(m_downloadDir + name);
         ClearTransferFields(record);
         return false;

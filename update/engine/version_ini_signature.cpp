@@ -40,26 +40,14 @@ std::wstring CreatePrivateFolder() {
     return L"";
 }
 
-// Writes `bytes` to the new file `path`, then holds it open for reading with
-// only reading shared, so nobody can write, rename or delete it while every
-// reader of the path still gets in. Between the write and the hold another
-// process could change it, so what the hold reads must be `bytes` exactly.
-velisk::UniqueFileHandle WriteHeldFile(const std::wstring& path, const std::string& bytes) {
-    {
-        velisk::UniqueFileHandle file(
-            ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
-        DWORD written = 0;
-        if (!file || !::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
-            written != bytes.size() || !::FlushFileBuffers(file.get())) {
-            return velisk::UniqueFileHandle();
-        }
-    }
-    velisk::UniqueFileHandle held(
-        ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!held) return held;
-    const std::optional<std::string> reread = ReadOpenFileLimited(held.get(), bytes.size());
-    if (!reread || *reread != bytes) return velisk::UniqueFileHandle();
-    return held;
+// Writes `bytes` to `path` and holds the file open for reading only, sharing
+// reading only: nobody can then write, rename or delete it, and every reader
+// of the path still gets in. Another process could change it between the
+// write and the hold, so what the hold reads must be `bytes` exactly.
+bool WriteAndHold(HeldFiles& held, const std::wstring& path, const std::string& bytes) {
+    if (!WriteFileFlushed(path, bytes) || !held.Hold(path, path)) return false;
+    const std::optional<std::string> reread = ReadOpenFileLimited(held.Find(path), bytes.size());
+    return reread && *reread == bytes;
 }
 
 }  // namespace
@@ -74,9 +62,8 @@ std::unique_ptr<HeldVersionIni> HeldVersionIni::Create(const std::string& ini, c
     held->m_iniPath = held->m_folder + L"\\version.ini";
     held->m_ini = ini;
     held->m_signature = signature;
-    held->m_iniFile = WriteHeldFile(held->m_iniPath, ini);
-    held->m_signatureFile = WriteHeldFile(held->m_iniPath + kVersionIniSignatureSuffix, signature);
-    if (!held->m_iniFile || !held->m_signatureFile) {
+    if (!WriteAndHold(held->m_held, held->m_iniPath, ini) ||
+        !WriteAndHold(held->m_held, held->m_iniPath + kVersionIniSignatureSuffix, signature)) {
         UPDATER_LOG(WARNING) << "private version.ini not written, error " << ::GetLastError();
         return nullptr;
     }
@@ -84,8 +71,7 @@ std::unique_ptr<HeldVersionIni> HeldVersionIni::Create(const std::string& ini, c
 }
 
 HeldVersionIni::~HeldVersionIni() {
-    m_iniFile.reset();
-    m_signatureFile.reset();
+    m_held.Clear();
     if (!m_folder.empty()) RemoveTreeNoFollow(m_folder);
 }
 

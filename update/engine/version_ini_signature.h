@@ -7,8 +7,8 @@
 #include <span>
 #include <string>
 
+#include "engine/held_files.h"
 #include "engine/manifest_keys.h"
-#include "velisk/handles.h"
 
 // Suffix of the signature file beside a version.ini ("version.ini.sig").
 extern const wchar_t kVersionIniSignatureSuffix[];
@@ -39,8 +39,7 @@ private:
     std::wstring m_iniPath;
     std::string m_ini;
     std::string m_signature;
-    velisk::UniqueFileHandle m_iniFile;
-    velisk::UniqueFileHandle m_signatureFile;
+    HeldFiles m_held;  // both files, each under its path
 };
 
 // Checks the version.ini at `iniPath` with the signature `iniPath` + ".sig"
