@@ -34,10 +34,31 @@ detached() {   # runs "$@" with no inherited descriptors and waits for it
     ( close_inherited_fds; exec "$@" </dev/null >/dev/null 2>&1 )
 }
 
-# Starts the Xvfb server of DISPLAY unless one runs, and then notes the
-# display and the server's process id in PREFIX.xvfb: wine-stop.sh ends only
-# the Xvfb that its prefix started, never another tree's server on the display.
-# It waits up to 30 s for the server's socket. When none comes, it says so and
+# True while an X server serves display N: its socket exists and its lock file
+# names a running process whose command line holds ":N". A server that was
+# killed (a session ended with kill -9) leaves both files behind; taking its
+# socket for a server made every window test of the next run fail.
+x_server_runs() {
+    local n=$1 pid
+    [[ -S /tmp/.X11-unix/X$n ]] || return 1
+    pid=$({ tr -dc '0-9' <"/tmp/.X$n-lock"; } 2>/dev/null)
+    [[ -n $pid ]] && kill -0 "$pid" 2>/dev/null || return 1
+    { tr '\0' ' ' <"/proc/$pid/cmdline"; } 2>/dev/null | grep -q -- ":$n\( \|$\)"
+}
+
+# Removes the socket and lock file of display N when the lock names no running
+# process, so that a new Xvfb can take the display.
+remove_stale_display() {
+    local n=$1 pid
+    pid=$({ tr -dc '0-9' <"/tmp/.X$n-lock"; } 2>/dev/null)
+    if [[ -n $pid ]] && kill -0 "$pid" 2>/dev/null; then return 0; fi
+    rm -f "/tmp/.X11-unix/X$n" "/tmp/.X$n-lock"
+}
+
+# Starts the Xvfb server of DISPLAY unless one runs, and then adds the
+# display and the server's process id to PREFIX.xvfb: wine-stop.sh ends only
+# the Xvfb servers that its prefix started, never another tree's server.
+# It waits up to 30 s for the server. When none comes, it says so and
 # goes on: programs without windows still run, and a window test then fails
 # beside this message. (It once gave up after 5 s, and the failed test of the
 # socket, as the last command under "set -e", ended this wrapper at once
@@ -45,17 +66,18 @@ detached() {   # runs "$@" with no inherited descriptors and waits for it
 ensure_xvfb() {
     local n=${DISPLAY#:}
     n=${n%%.*}
-    [[ -S /tmp/.X11-unix/X$n ]] && return 0
+    x_server_runs "$n" && return 0
+    remove_stale_display "$n"
     ( close_inherited_fds; exec setsid Xvfb "$DISPLAY" -screen 0 1280x1024x24 -nolisten tcp \
         </dev/null >/dev/null 2>&1 ) &
     local wait=${VELISK_XVFB_WAIT_SECONDS:-30}
-    for _ in $(seq $((wait * 20))); do [[ -S /tmp/.X11-unix/X$n ]] && break; sleep 0.05; done
-    if [[ ! -S /tmp/.X11-unix/X$n ]]; then
+    for _ in $(seq $((wait * 20))); do x_server_runs "$n" && break; sleep 0.05; done
+    if ! x_server_runs "$n"; then
         echo "wine-run.sh: the X server for $DISPLAY did not start within $wait s; windows cannot be shown" >&2
         return 0
     fi
     # The server's process id, from its lock file, goes with the display.
-    echo "$DISPLAY $( { tr -dc '0-9' <"/tmp/.X$n-lock"; } 2>/dev/null)" >"$PREFIX.xvfb"
+    echo "$DISPLAY $( { tr -dc '0-9' <"/tmp/.X$n-lock"; } 2>/dev/null)" >>"$PREFIX.xvfb"
 }
 
 ensure_wine() {

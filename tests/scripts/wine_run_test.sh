@@ -2,7 +2,9 @@
 # The Wine wrapper runs its program even when no X server comes up for its
 # display, and says why windows cannot be shown: it must never end without
 # running the program and without a word (a demo once waited in vain for a
-# stand-in that the wrapper had silently not started).
+# stand-in that the wrapper had silently not started). And it starts a server
+# on a display whose socket and lock file a killed server left behind (every
+# window test of a run once failed against such a socket).
 #   wine_run_test.sh WINE_RUN PREFIX
 set -uo pipefail
 WINE_RUN=${1:?usage: wine_run_test.sh WINE_RUN PREFIX}
@@ -15,7 +17,14 @@ n=$((300 + $$ % 200))
 [[ -e /tmp/.X11-unix/X$n || -e /tmp/.X$n-lock ]] && { echo "display :$n is in use; skipped"; exit 0; }
 printf '%10d\n' $$ >"/tmp/.X$n-lock"
 errors=$(mktemp "${TMPDIR:-/tmp}/wine_run_test.XXXXXX")
-trap 'rm -f "/tmp/.X$n-lock" "$errors"' EXIT
+stale=$((n + 200))
+[[ -e /tmp/.X11-unix/X$stale || -e /tmp/.X$stale-lock ]] && { echo "display :$stale is in use; skipped"; exit 0; }
+trap 'rm -f "/tmp/.X$n-lock" "$errors"; end_stale_display_server' EXIT
+end_stale_display_server() {
+    local pid
+    pid=$({ tr -dc '0-9' <"/tmp/.X$stale-lock"; } 2>/dev/null)
+    [[ -n $pid ]] && grep -qa "^Xvfb" "/proc/$pid/cmdline" 2>/dev/null && kill "$pid"
+}
 
 out=$(VELISK_DISPLAY=:$n VELISK_XVFB_WAIT_SECONDS=2 bash "$WINE_RUN" "--prefix=$PREFIX" cmd /c echo program ran 2>"$errors")
 status=$?
@@ -24,4 +33,17 @@ echo "exit status: $status"; echo "stdout: $out"; echo "stderr: $said"
 [[ $status -eq 0 ]] || fail "the wrapper ended with status $status"
 [[ $out == *"program ran"* ]] || fail "the program did not run"
 [[ $said == *"X server for :$n did not start within 2 s"* ]] || fail "the wrapper did not say why"
+
+# A socket nobody listens on and a lock file naming a process that has ended.
+python3 -c 'import socket,sys; socket.socket(socket.AF_UNIX).bind(sys.argv[1])' "/tmp/.X11-unix/X$stale"
+( : ) & dead=$!; wait $dead
+printf '%10d\n' "$dead" >"/tmp/.X$stale-lock"
+out=$(VELISK_DISPLAY=:$stale VELISK_XVFB_WAIT_SECONDS=20 bash "$WINE_RUN" "--prefix=$PREFIX" cmd /c echo program ran 2>"$errors")
+status=$?
+server=$({ tr -dc '0-9' <"/tmp/.X$stale-lock"; } 2>/dev/null)
+echo "stale display: exit status $status, stdout: $out, stderr: $(cat "$errors"), server: ${server:-none}"
+[[ $status -eq 0 && $out == *"program ran"* ]] || fail "the program did not run on the stale display"
+[[ -n $server && $server != "$dead" ]] && tr '\0' ' ' <"/proc/$server/cmdline" | grep -q "^Xvfb :$stale " \
+    || fail "no new X server took the stale display"
+grep -q "^:$stale $server\$" "$PREFIX.xvfb" || fail "the new server is not noted for wine-stop.sh"
 echo PASS
