@@ -24,6 +24,7 @@ end_stale_display_server() {
     local pid
     pid=$({ tr -dc '0-9' <"/tmp/.X$stale-lock"; } 2>/dev/null)
     [[ -n $pid ]] && grep -qa "^Xvfb" "/proc/$pid/cmdline" 2>/dev/null && kill "$pid"
+    rm -f "/tmp/.X11-unix/X$stale" "/tmp/.X$stale-lock"   # the display was free before
 }
 
 out=$(VELISK_DISPLAY=:$n VELISK_XVFB_WAIT_SECONDS=2 bash "$WINE_RUN" "--prefix=$PREFIX" cmd /c echo program ran 2>"$errors")
