@@ -41,7 +41,7 @@ detached() {   # runs "$@" with no inherited descriptors and waits for it
 x_server_runs() {
     local n=$1 pid
     [[ -S /tmp/.X11-unix/X$n ]] || return 1
-    pid=$({ tr -dc '0-9' <"/tmp/.X$n-lock"; } 2>/dev/null)
+    pid=$({ tr -dc '0-9' <"/tmp/.X$n-lock"; } 2>/dev/null || true)
     [[ -n $pid ]] && kill -0 "$pid" 2>/dev/null || return 1
     { tr '\0' ' ' <"/proc/$pid/cmdline"; } 2>/dev/null | grep -q -- ":$n\( \|$\)"
 }
@@ -50,7 +50,7 @@ x_server_runs() {
 # process, so that a new Xvfb can take the display.
 remove_stale_display() {
     local n=$1 pid
-    pid=$({ tr -dc '0-9' <"/tmp/.X$n-lock"; } 2>/dev/null)
+    pid=$({ tr -dc '0-9' <"/tmp/.X$n-lock"; } 2>/dev/null || true)
     if [[ -n $pid ]] && kill -0 "$pid" 2>/dev/null; then return 0; fi
     rm -f "/tmp/.X11-unix/X$n" "/tmp/.X$n-lock"
 }

@@ -17,14 +17,17 @@ n=$((300 + $$ % 200))
 [[ -e /tmp/.X11-unix/X$n || -e /tmp/.X$n-lock ]] && { echo "display :$n is in use; skipped"; exit 0; }
 printf '%10d\n' $$ >"/tmp/.X$n-lock"
 errors=$(mktemp "${TMPDIR:-/tmp}/wine_run_test.XXXXXX")
-stale=$((n + 200))
-[[ -e /tmp/.X11-unix/X$stale || -e /tmp/.X$stale-lock ]] && { echo "display :$stale is in use; skipped"; exit 0; }
-trap 'rm -f "/tmp/.X$n-lock" "$errors"; end_stale_display_server' EXIT
-end_stale_display_server() {
+other=$((n + 200))
+[[ -e /tmp/.X11-unix/X$other || -e /tmp/.X$other-lock ]] && { echo "display :$other is in use; skipped"; exit 0; }
+trap 'rm -f "/tmp/.X$n-lock" "$errors"; end_server_of_other' EXIT
+end_server_of_other() {
     local pid
-    pid=$({ tr -dc '0-9' <"/tmp/.X$stale-lock"; } 2>/dev/null)
-    [[ -n $pid ]] && grep -qa "^Xvfb" "/proc/$pid/cmdline" 2>/dev/null && kill "$pid"
-    rm -f "/tmp/.X11-unix/X$stale" "/tmp/.X$stale-lock"   # the display was free before
+    pid=$({ tr -dc '0-9' <"/tmp/.X$other-lock"; } 2>/dev/null)
+    if [[ -n $pid ]] && grep -qa "^Xvfb" "/proc/$pid/cmdline" 2>/dev/null; then
+        kill "$pid"
+        for _ in $(seq 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.05; done
+    fi
+    rm -f "/tmp/.X11-unix/X$other" "/tmp/.X$other-lock"   # the display was free before
 }
 
 out=$(VELISK_DISPLAY=:$n VELISK_XVFB_WAIT_SECONDS=2 bash "$WINE_RUN" "--prefix=$PREFIX" cmd /c echo program ran 2>"$errors")
@@ -35,16 +38,23 @@ echo "exit status: $status"; echo "stdout: $out"; echo "stderr: $said"
 [[ $out == *"program ran"* ]] || fail "the program did not run"
 [[ $said == *"X server for :$n did not start within 2 s"* ]] || fail "the wrapper did not say why"
 
-# A socket nobody listens on and a lock file naming a process that has ended.
-python3 -c 'import socket,sys; socket.socket(socket.AF_UNIX).bind(sys.argv[1])' "/tmp/.X11-unix/X$stale"
-( : ) & dead=$!; wait $dead
-printf '%10d\n' "$dead" >"/tmp/.X$stale-lock"
-out=$(VELISK_DISPLAY=:$stale VELISK_XVFB_WAIT_SECONDS=20 bash "$WINE_RUN" "--prefix=$PREFIX" cmd /c echo program ran 2>"$errors")
-status=$?
-server=$({ tr -dc '0-9' <"/tmp/.X$stale-lock"; } 2>/dev/null)
-echo "stale display: exit status $status, stdout: $out, stderr: $(cat "$errors"), server: ${server:-none}"
-[[ $status -eq 0 && $out == *"program ran"* ]] || fail "the program did not run on the stale display"
-[[ -n $server && $server != "$dead" ]] && tr '\0' ' ' <"/proc/$server/cmdline" | grep -q "^Xvfb :$stale " \
-    || fail "no new X server took the stale display"
-grep -q "^:$stale $server\$" "$PREFIX.xvfb" || fail "the new server is not noted for wine-stop.sh"
+# A free display, and one whose killed server left a socket nobody listens on
+# and a lock file naming a process that has ended: each gets a new server.
+for setup in free stale; do
+    dead=
+    if [[ $setup == stale ]]; then
+        python3 -c 'import socket,sys; socket.socket(socket.AF_UNIX).bind(sys.argv[1])' "/tmp/.X11-unix/X$other"
+        ( : ) & dead=$!; wait $dead
+        printf '%10d\n' "$dead" >"/tmp/.X$other-lock"
+    fi
+    out=$(VELISK_DISPLAY=:$other VELISK_XVFB_WAIT_SECONDS=20 bash "$WINE_RUN" "--prefix=$PREFIX" cmd /c echo program ran 2>"$errors")
+    status=$?
+    server=$({ tr -dc '0-9' <"/tmp/.X$other-lock"; } 2>/dev/null)
+    echo "$setup display: exit status $status, stdout: $out, stderr: $(cat "$errors"), server: ${server:-none}"
+    [[ $status -eq 0 && $out == *"program ran"* ]] || fail "the program did not run on the $setup display"
+    [[ -n $server && $server != "$dead" ]] && tr '\0' ' ' <"/proc/$server/cmdline" | grep -q "^Xvfb :$other " \
+        || fail "no new X server took the $setup display"
+    grep -q "^:$other $server\$" "$PREFIX.xvfb" || fail "the new server is not noted for wine-stop.sh"
+    end_server_of_other
+done
 echo PASS
