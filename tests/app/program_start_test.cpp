@@ -269,6 +269,24 @@ TEST(ProgramStart, CopyModeStartsTheInstallationsLauncherAndClientByFullPath) {
     }
 }
 
+// A copy command naming a folder outside the installation, as a planted
+// caller would hand it: nothing of it is copied in, and it is not removed.
+TEST(ProgramStart, CopyModeLeavesAStagingFolderOutsideTheInstallationAlone) {
+    HostileTree tree;
+    const std::wstring staging = tree.startDir + L"\\update 12345";
+    tree.WriteIni(tree.installDir + L"\\version.ini", L"version=5\r\n");
+    tree.WriteIni(staging + L"\\version.ini", L"version=6\r\n");
+    ASSERT_TRUE(WriteBytes(staging + L"\\VeliskLive.exe", "planted"));
+    const std::string client = ReadBytes(tree.ClientPath());
+
+    tree.Run(L"-copy " + Quoted(staging) + L" " + Quoted(tree.installDir));
+
+    EXPECT_TRUE(Contains(tree.AllLines(), "copy refused: staging folder not inside the installation: ")) << tree.AllLines();
+    EXPECT_EQ(ReadBytes(tree.ClientPath()), client);
+    EXPECT_EQ(ReadBytes(staging + L"\\VeliskLive.exe"), "planted");
+    EXPECT_TRUE(Contains(ReadBytes(tree.installDir + L"\\version.ini"), "version=5"));
+}
+
 // A URL scheme that only the hostile rows name.
 const std::wstring kScheme = L"veliskhostile" + std::to_wstring(::GetCurrentProcessId());
 

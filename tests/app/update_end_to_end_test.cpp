@@ -343,6 +343,8 @@ void HiddenUpdateThenCopyMode(bool restart, const std::wstring& program = L"Upda
             << WideToUtf8String(name);
     }
     EXPECT_EQ(ReadBytes(staging + L"\\version.ini"), ReadBytes(run.sandbox.newIni));
+    const bool signedBuild = program == L"UpdateSigned.exe";
+    EXPECT_EQ(FileExists(staging + L"\\ProgramConfig.zdb.sig"), signedBuild);  // for the copy mode's check
     const std::wstring patchedCore = Fixture(L"delta/v2/source/bin/core.dll");
     if (patched) {
         EXPECT_NE(hiddenLog.find("patched bin/core.dll"), std::string::npos);
@@ -375,6 +377,7 @@ void HiddenUpdateThenCopyMode(bool restart, const std::wstring& program = L"Upda
     if (restart) copyCommand += L" -restart";
     ASSERT_TRUE(run.sandbox.Run(copyCommand, kLocalStatistics)) << run.sandbox.problem();
     EXPECT_NE(run.sandbox.Log("info").find("point imcopy_ifsucc: "), std::string::npos);
+    EXPECT_EQ(run.sandbox.Log("info").find("staged update checked: ") != std::string::npos, signedBuild);
 
     EXPECT_FALSE(DirExists(staging));
     run.ExpectVersion7();

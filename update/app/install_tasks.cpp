@@ -16,6 +16,7 @@
 #include <sstream>
 
 #include "app/install_tasks.h"
+#include "app/path_identity.h"
 #include "app/program_start.h"
 #include "app/protected_files.h"
 #include "app/update_dlg.h"
@@ -340,8 +341,12 @@ void CUpdateDlg::CopyStagedUpdate(const std::wstring& src, const std::wstring& d
 
     // A crash in the middle of the copy must not start a half-copied client.
     if (restart) m_restartOnCrash = false;
+    // A hidden run stages inside the installation; a folder elsewhere is not
+    // copied in (nor removed), whoever named it.
+    const bool staged = IsPathInside(src, dst);
+    if (!staged) UPDATEDLG_LOG(ERROR) << "copy refused: staging folder not inside the installation: " << WideToUtf8Log(src);
     // An installation whose interrupted copy is not repaired is not copied into.
-    const bool ok = m_installationRepaired && m_updater != nullptr &&
+    const bool ok = staged && m_installationRepaired && m_updater != nullptr &&
                     m_updater->ApplyStagedUpdate(src.c_str(), dst.c_str(), 1);
     if (restart) m_restartOnCrash = true;
 

@@ -78,6 +78,9 @@ public:
     // file up to date or computed none (missing, empty or unreadable file).
     const unsigned char* InstalledDigest(const std::wstring& name) const;
 
+    // The rows of the last GetFileList (none when it found the manifest untrusted).
+    const std::vector<FileEntry>& listedFiles() const { return m_fileList; }
+
     // The open connection (the manifest of the last OpenDatabase), or null.
     const SqliteConnection* connection() const { return m_connection.get(); }
 

@@ -14,6 +14,7 @@
 #include "engine/copy_recovery.h"
 #include "engine/database_checker.h"
 #include "engine/file_copy.h"
+#include "engine/manifest_keys.h"
 #include "engine/manifest_names.h"
 #include "engine/plain_paths.h"
 #include "engine/sdk_updater.h"
@@ -344,35 +345,54 @@ bool SDKUpdater::ListFilesRecursively(const std::wstring& folder, std::vector<st
     }
 }
 
-bool SDKUpdater::CopyFromFolder(const wchar_t* srcDir, const wchar_t* dstDir, int removeSource) {
-    if (srcDir == nullptr || dstDir == nullptr || *srcDir == L'\0' || *dstDir == L'\0') return false;
-    SetDirectories(srcDir, dstDir, nullptr);
+bool SDKUpdater::ListFolderFiles(const wchar_t* srcDir, std::vector<std::wstring>& names) {
     // Relative names are cut after the root and one separator, so the root
     // is taken without its trailing separators.
     std::wstring root = srcDir;
     while (root.size() > 1 && (root.back() == L'\\' || root.back() == L'/')) root.pop_back();
+    return ListFilesRecursively(srcDir, names, root);
+}
+
+bool SDKUpdater::CopyFromFolder(const wchar_t* srcDir, const wchar_t* dstDir, int removeSource) {
+    if (srcDir == nullptr || dstDir == nullptr || *srcDir == L'\0' || *dstDir == L'\0') return false;
+    SetDirectories(srcDir, dstDir, nullptr);
     std::vector<std::wstring> list;
-    if (!ListFilesRecursively(srcDir, list, root)) return false;
+    if (!ListFolderFiles(srcDir, list)) return false;
     const bool ok = CopyDirectory(list);
     if (removeSource) RemoveFolder(srcDir);
     return ok;
 }
 
 bool SDKUpdater::ApplyStagedUpdateSteps(const wchar_t* srcDir, const wchar_t* dstDir, int removeSource) {
-    if (srcDir == nullptr || dstDir == nullptr) return false;
-    const std::wstring newManifest = std::wstring(srcDir) + L"\\" + kManifestFileName;
-    const std::wstring installedManifest = std::wstring(dstDir) + L"\\" + kManifestFileName;
+    if (srcDir == nullptr || dstDir == nullptr || *srcDir == L'\0' || *dstDir == L'\0') return false;
+    SetDirectories(srcDir, dstDir, nullptr);
+    // One listing: what is checked is what is copied, and a file added to
+    // the folder after the check is left where it is.
+    std::vector<std::wstring> names;
+    bool ok = ListFolderFiles(srcDir, names);
+    const std::span<const ManifestPublicKey> keys = TrustedManifestKeys();
+    if (ok && !keys.empty()) ok = CheckStagedUpdate(names, keys);
     ManifestNameSet obsolete;
-    const bool obsoleteKnown = ComputeObsoleteFiles(newManifest, installedManifest, obsolete);
-    const bool copied = CopyFromFolder(srcDir, dstDir, removeSource);
-    if (copied && obsoleteKnown) DeleteOldFiles(dstDir, obsolete);
-    return copied;
+    const bool obsoleteKnown = ok && ComputeObsoleteFiles(m_downloadDir + kManifestFileName,
+                                                          m_installDir + kManifestFileName, obsolete);
+    if (ok) ok = CopyDirectory(names);
+    ReleaseStagedUpdate();  // the holds would keep the folder from being removed
+    if (removeSource) RemoveFolder(srcDir);
+    if (ok && obsoleteKnown) DeleteOldFiles(dstDir, obsolete);
+    return ok;
+}
+
+void SDKUpdater::ReleaseStagedUpdate() {
+    ReleaseAlgorithm();
+    m_heldFiles.Clear();
+    m_newManifestBytes.clear();
+    m_stagedIni.reset();
 }
 
 bool SDKUpdater::ComputeObsoleteFiles(const std::wstring& newManifest, const std::wstring& installedManifest,
                                       ManifestNameSet& obsolete) {
     obsolete.clear();
-    if (m_updateAlgorithm == nullptr) m_updateAlgorithm = new DataBaseChecker(m_installDir);
+    EnsureAlgorithm();
     m_updateAlgorithm->OpenDatabase(installedManifest.c_str());
     GetOldFileList(obsolete);
     if (obsolete.empty()) {
@@ -381,7 +401,12 @@ bool SDKUpdater::ComputeObsoleteFiles(const std::wstring& newManifest, const std
         return false;
     }
     UPDATER_LOG(INFO) << "files size = " << obsolete.size();
-    m_updateAlgorithm->OpenDatabase(newManifest.c_str());
+    // The bytes the staged check read, when it ran; the file otherwise.
+    if (m_newManifestBytes.empty()) {
+        m_updateAlgorithm->OpenDatabase(newManifest.c_str());
+    } else {
+        OpenNewManifest();
+    }
     std::vector<std::wstring> newFiles;
     if (!GetAllFiles(newFiles)) {
         UPDATER_LOG(ERROR) << "new zdb fail";

@@ -281,6 +281,11 @@ bool SDKUpdater::RunUpdate(const wchar_t* databaseUrl, const wchar_t* iniPath) {
     if (ok) {
         ReportPhase(FUS_COPYSTART);
         UPDATER_LOG(INFO) << "start CopyDirectory";
+        // A staged manifest takes its signature along: the copy mode checks
+        // both again before it installs anything.
+        if (!m_dstCopySubDir.empty() && m_heldFiles.Find(kManifestSignatureFileName) != nullptr) {
+            updateFiles.push_back(kManifestSignatureFileName);
+        }
         updateFiles.push_back(kManifestFileName);  // the new manifest goes in last
         ok = CopyDirectory(updateFiles);
         UPDATER_LOG(INFO) << "CopyDirectory status " << ok;
@@ -322,6 +327,8 @@ bool SDKUpdater::UpdateDatabaseFile(const wchar_t* databaseUrl, const wchar_t* i
                               "(it may hold only the manifest and its signature)";
         return false;
     }
+    // Held before it is read, so that a staged copy is the one checked.
+    m_heldFiles.Hold(kManifestSignatureFileName, signaturePath);
     if (!HoldNewManifest()) return false;
     // The manifest must be the release that the (signed) version.ini names.
     const int iniVersion = ReadIniInt(iniPath != nullptr ? iniPath : L"", L"update", L"version", 0);

@@ -14,21 +14,26 @@
 #include <atomic>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <set>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "engine/auto_updater.h"
 #include "engine/copy_journal.h"
 #include "engine/held_files.h"
+#include "engine/manifest_keys.h"
 #include "engine/manifest_names.h"
 #include "engine/patch_plan.h"
 #include "engine/update_plugin.h"
 #include "engine/update_algorithm.h"
+#include "engine/version_ini_signature.h"
 #include "velisk/handles.h"
 
 // One loaded plug-in.
 class DataBaseChecker;
+struct FileEntry;
 
 struct PluginRecord {
     void* instance = nullptr;  // never null in the table
@@ -41,6 +46,8 @@ struct PluginRecord {
 // The manifest of the new version, as a file name relative to the download
 // folder and to the installation folder.
 constexpr wchar_t kManifestFileName[] = L"ProgramConfig.zdb";
+// Its detached signature beside it (kManifestFileName + kManifestSignatureSuffix).
+constexpr wchar_t kManifestSignatureFileName[] = L"ProgramConfig.zdb.sig";
 
 // A status record with every field zero but `status` and `fileName` (cut to
 // 255 characters).
@@ -149,6 +156,23 @@ private:
     void RunEndStep(Step&& step);
     // The steps of ApplyStagedUpdate.
     bool ApplyStagedUpdateSteps(const wchar_t* srcDir, const wchar_t* dstDir, int removeSource);
+    // The names of every file below `srcDir`, relative to it; false when the
+    // folder cannot be walked.
+    static bool ListFolderFiles(const wchar_t* srcDir, std::vector<std::wstring>& names);
+    // With keys: the staged version.ini (in the download folder, which the
+    // copy mode sets to the staging folder) and the staged manifest are
+    // authenticated again, the manifest against the installed version and
+    // the version.ini's version, and every other file of `names` must be
+    // listed in the manifest with its digest. Every file is held open from
+    // its check to the end of the copy. False after one ERROR line
+    // ("version.ini refused: ", "manifest refused: " or "staged update
+    // refused: " + reason and name).
+    bool CheckStagedUpdate(const std::vector<std::wstring>& names, std::span<const ManifestPublicKey> keys);
+    // The new manifest's rows by name, "/" and "\\" alike, ignoring case.
+    using ListedEntries = std::map<std::wstring, const FileEntry*, ManifestNameLess>;
+    bool CheckStagedFile(const std::wstring& name, const ListedEntries& entries);
+    // Lets go of what a copy mode held: files, manifest bytes, version.ini.
+    void ReleaseStagedUpdate();
     // Downloads and unpacks the manifest archive; with keys, authenticates the
     // manifest against the version of the new version.ini at `iniPath`.
     bool UpdateDatabaseFile(const wchar_t* databaseUrl, const wchar_t* iniPath);
@@ -233,6 +257,8 @@ private:
     HeldFiles m_heldFiles;
     // The new manifest's bytes as read (and, with keys, checked) once.
     std::string m_newManifestBytes;
+    // The staged version.ini checked by the copy mode, held until it ends.
+    std::unique_ptr<HeldVersionIni> m_stagedIni;
     std::wstring m_downloadDir;
     std::wstring m_installDir;
     std::wstring m_dstCopySubDir;
