@@ -299,7 +299,9 @@ def find_logs(build):
 
 
 def print_changes(install, folders, before):
-    own = ("ProgramConfig.zdb", "version.ini", "version.ini.sig", RELATED, RELATED + ".record")
+    # The updater's own files; a staged update brings the manifest's signature along.
+    own = ("ProgramConfig.zdb", "ProgramConfig.zdb.sig", "version.ini", "version.ini.sig", RELATED,
+           RELATED + ".record")
     after = tree_digests(install, skip=own)
     expected = tree_digests(folders[2])
     changed = sorted(n for n in expected if before.get(n) != expected[n])

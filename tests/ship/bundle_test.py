@@ -237,10 +237,9 @@ class Bundle(unittest.TestCase):
                       os.path.join(program, "Update.exe")])
         self.assertEqual(signed.returncode, 0, signed.stdout)
         self.assertGreater(pe_facts.PeFile(os.path.join(program, "Update.exe")).certificate_table_size(), 0)
-        staging = os.path.join(self.work, "staged \u66f4\u65b0")
         install = os.path.join(self.work, "install \u5b89\u88c5")
+        staging = os.path.join(install, "update \u66f4\u65b0")  # a hidden run stages inside the installation
         os.makedirs(staging)
-        os.makedirs(install)
         # A client name of its own: the copy mode ends the target client by name.
         ini = "[update]\r\nversion=2\r\ntarget=bundle_test_client.exe\r\n"
         for folder in (staging, install):
