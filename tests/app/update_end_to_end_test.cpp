@@ -120,7 +120,9 @@ public:
                       JsonPath(sandbox.installDir) + L"\\\\version.ini\"]\r\nrelated=[\"" + relatedName +
                       L"\"]\r\n" + extra + L"[regKey]\r\nappCode=" + registry.scheme +
                       L"\r\nprotocol=URL:Velisk E2E\r\ntarget=VeliskLive.exe\r\n[updateInfo]\r\n修复了若干问题\r\n");
-        if (signs) EXPECT_TRUE(signing_testing::SignFile(sandbox.newIni, L"first"));
+        if (signs) {
+            EXPECT_TRUE(signing_testing::SignFile(sandbox.newIni, L"first"));
+        }
     }
     std::wstring ManifestUrl() const { return served.Url("a/b/7/ProgramConfig.zdb.zip"); }
     std::wstring Installed(const std::wstring& name) const { return sandbox.installDir + L"\\" + name; }

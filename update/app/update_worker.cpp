@@ -81,7 +81,8 @@ DWORD WINAPI CUpdateDlg::UpdateThreadProc(LPVOID param) {
 void CUpdateDlg::WaitForCaller() {
     velisk::UniqueKernelHandle caller(::OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(m_waitPid)));
     if (!caller) return;  // a process that cannot be opened counts as ended
-    while (!m_stopRequested && ::WaitForSingleObject(caller.get(), 1) == WAIT_TIMEOUT) {
+    // Woken every 50 ms to see whether the user has asked to stop.
+    while (!m_stopRequested && ::WaitForSingleObject(caller.get(), 50) == WAIT_TIMEOUT) {
     }
 }
 
