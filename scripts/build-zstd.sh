@@ -61,11 +61,15 @@ echo "zstd $TARGET: building into $PREFIX"
 WORK=$CACHE_ROOT/work-$TARGET-zstd-$KEY
 rm -rf "$WORK" "$PREFIX"
 mkdir -p "$WORK" "$PREFIX/include" "$PREFIX/lib"
+compiles=()
 for c in "$LIB"/common/*.c "$LIB"/decompress/*.c; do
     $CC -O2 -c "$c" -o "$WORK/$(basename "$c" .c).o" -I"$LIB" -I"$LIB/common" \
         -DZSTD_DISABLE_ASM -DZSTD_LEGACY_SUPPORT=0 -DXXH_NAMESPACE=ZSTD_ &
+    compiles+=($!)
 done
-wait
+# Each compile's own status: a bare "wait" answers 0 whatever failed, and a
+# library with a missing object would be cached as complete.
+for pid in "${compiles[@]}"; do wait "$pid"; done
 $AR rcs "$PREFIX/lib/libzstd.a" "$WORK"/*.o
 cp "$LIB/zstd.h" "$LIB/zstd_errors.h" "$PREFIX/include/"
 echo "libzstd $VERSION" > "$PREFIX/versions.txt"

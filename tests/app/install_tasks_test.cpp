@@ -102,7 +102,9 @@ TEST(UselessFiles, FilesOfTheVersionTheClientAndTheUpdaterAreKept) {
                                             L"version.ini", L"version.ini.sig", L"bin/keep.dll"};
     WriteManifestListing(dir / L"ProgramConfig.zdb", {"bin/keep.dll"});
     for (const auto& name : kept) {
-        if (name != L"ProgramConfig.zdb") ASSERT_TRUE(WriteBytes(dir / name, "k"));
+        if (name != L"ProgramConfig.zdb") {
+            ASSERT_TRUE(WriteBytes(dir / name, "k"));
+        }
     }
     ASSERT_TRUE(WriteBytes(dir / L"old.dll", "o"));
     struct Row {

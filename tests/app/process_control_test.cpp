@@ -155,7 +155,9 @@ TEST(ProcessConfinement, OnlyProgramsInsideTheInstallationAreEnded) {
         } else {
             KillProcessesByName({exe}, {folder});
         }
-        if (inside) EXPECT_TRUE(inside->Wait(3000));
+        if (inside) {
+            EXPECT_TRUE(inside->Wait(3000));
+        }
         EXPECT_TRUE(outside.running());
         EXPECT_EQ(log.Count("process left alone, not inside the installation: " + WideToUtf8String(exe),
                             google::GLOG_WARNING), 1);

@@ -82,7 +82,6 @@ public:
     }
     bool VerifyDownloadedFile(const wchar_t*) override { return true; }
     void SetDownloadDir(const wchar_t*) override {}
-    bool GetListedSizes(const wchar_t*, uint64_t*, uint64_t*) override { return false; }
 
 private:
     int* m_releases;

@@ -306,8 +306,10 @@ TEST(Pipeline, FileSwappedAfterItsCheckNeverReachesTheInstallation) {
     ASSERT_TRUE(testing_support::WriteBytes(evil, "an attacker's change_a.bin"));
     const std::wstring verified = run.downloadDir + L"\\change_a.bin";
     const std::wstring archive = verified + L".zip";
+    bool swapTried = false;
     run.statuses.onStatus = [&](const FileUpdateStatus& record) {
         if (record.status != FUS_COPYSTART) return;
+        swapTried = true;
         const std::wstring q = L"\"";
         testing_support::ChildProcess swap(
             L"cmd.exe /c copy /y " + q + evil + q + L" " + q + verified + q + L" & move /y " + q + verified + q +
@@ -321,7 +323,7 @@ TEST(Pipeline, FileSwappedAfterItsCheckNeverReachesTheInstallation) {
 
     ASSERT_TRUE(run.Run());
 
-    EXPECT_TRUE(SameBytes(run.Installed(L"change_a.bin"), UpdateRun::Version7(L"change_a.bin")));
+    EXPECT_TRUE(swapTried);
     ExpectVersion7Installed(run);
     EXPECT_FALSE(FileExists(verified + L".aside"));
     EXPECT_EQ(run.statuses.codes().back(), FUS_SUCCESS);

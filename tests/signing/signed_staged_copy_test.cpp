@@ -44,8 +44,8 @@ struct SignedStagedScene {
         }
         WriteBytes(Staged(L"ProgramConfig.zdb"), ReadBytes(Fixture(L"v2/manifest/ProgramConfig.zdb")));
         WriteBytes(Staged(L"version.ini"), ReadBytes(Fixture(L"v2/server/a/b/7/version.ini")));
-        SignFile(Staged(L"ProgramConfig.zdb"), L"first");
-        SignFile(Staged(L"version.ini"), L"first");
+        EXPECT_TRUE(SignFile(Staged(L"ProgramConfig.zdb"), L"first"));
+        EXPECT_TRUE(SignFile(Staged(L"version.ini"), L"first"));
     }
     std::wstring Staged(const std::wstring& name) const { return stagingDir + L"\\" + name; }
 };
@@ -95,12 +95,12 @@ TEST(SignedStagedCopy, OnlyAStagedUpdateThatMatchesItsSignedManifestIsInstalled)
         {"a genuine version.ini of another version",
          [](const SignedStagedScene& s) {
              WriteBytes(s.Staged(L"version.ini"), "[update]\r\nversion=8\r\n");
-             SignFile(s.Staged(L"version.ini"), L"first");
+             ASSERT_TRUE(SignFile(s.Staged(L"version.ini"), L"first"));
          },
          "manifest refused: version differs from version.ini"},
         {"a manifest signed by a key not built in",
-         [](const SignedStagedScene& s) { SignFile(s.Staged(L"ProgramConfig.zdb"), L"outsider"); },
-         "manifest refused: "},
+         [](const SignedStagedScene& s) { ASSERT_TRUE(SignFile(s.Staged(L"ProgramConfig.zdb"), L"outsider")); },
+         "manifest refused: bad signature or unknown key"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

@@ -34,6 +34,19 @@ uint64_t NameHash(const std::wstring& text) {
     return hash;
 }
 
+// The plug-in folder named by the new version.ini, when it lies inside the
+// installation; empty (after a WARNING for a refused name) otherwise.
+std::wstring PluginFolder(const std::wstring& installDir, const std::wstring& plugin) {
+    if (plugin.empty()) return L"";
+    std::wstring relative = plugin;
+    while (!relative.empty() && (relative.back() == L'\\' || relative.back() == L'/')) relative.pop_back();
+    if (!IsContainedManifestName(relative)) {
+        UPDATEDLG_LOG(WARNING) << "plugin folder refused, not inside the installation: " << WideToUtf8Log(plugin);
+        return L"";
+    }
+    return installDir + relative;
+}
+
 }  // namespace
 
 bool HasUsableFolders(const velisk::ArgumentList& args) {
@@ -66,11 +79,6 @@ std::wstring UsableLockName(const std::wstring& lockName) {
     const uint64_t hash = NameHash(name);
     for (int shift = 60; shift >= 0; shift -= 4) hex += L"0123456789abcdef"[(hash >> shift) & 0xF];
     return L"VeliskUpdate-" + hex + L"-" + std::to_wstring(name.size());
-}
-
-std::wstring WithTrailingSeparator(const std::wstring& dir) {
-    if (!dir.empty() && (dir.back() == L'\\' || dir.back() == L'/')) return dir;
-    return dir + L"\\";
 }
 
 std::wstring InstallLockName(const std::wstring& installDir) {
@@ -148,18 +156,6 @@ bool CUpdateDlg::AuthenticateNewVersionIni(const std::wstring& iniPath) {
     return true;
 }
 
-// The plug-in folder named by the new version.ini, when it lies inside the
-// installation; empty (after a WARNING for a refused name) otherwise.
-std::wstring PluginFolder(const std::wstring& installDir, const std::wstring& plugin) {
-    if (plugin.empty()) return L"";
-    std::wstring relative = plugin;
-    while (!relative.empty() && (relative.back() == L'\\' || relative.back() == L'/')) relative.pop_back();
-    if (!IsContainedManifestName(relative)) {
-        UPDATEDLG_LOG(WARNING) << "plugin folder refused, not inside the installation: " << WideToUtf8Log(plugin);
-        return L"";
-    }
-    return installDir + relative;
-}
 
 bool CUpdateDlg::InitFromCommandLine(const wchar_t* commandLine) {
     UPDATEDLG_LOG(INFO) << "cmdline= " << WideToUtf8Log(commandLine ? commandLine : L"");
@@ -170,7 +166,6 @@ bool CUpdateDlg::InitFromCommandLine(const wchar_t* commandLine) {
     if (std::wcscmp(args[1], L"-copy") == 0) {
         if (!HasUsableFolders(args)) return false;
         m_installDir = WithTrailingSeparator(args[3]);
-        m_copySourceDir = WithTrailingSeparator(args[2]);
         // The staged version.ini drives the copy's chores: checked before
         // anything else happens, as in update mode.
         if (!AuthenticateNewVersionIni(WithTrailingSeparator(args[2]) + L"version.ini")) {

@@ -116,22 +116,25 @@ bool ShortcutPointsToTarget(const std::wstring& shortcutName, const std::wstring
            path.compare(path.size() - targetExe.size(), targetExe.size(), targetExe) == 0;
 }
 
-void CUpdateDlg::InstallNewVersionIni() {
+bool CUpdateDlg::InstallNewVersionIni() {
+    const std::wstring folder = m_installDir + m_stagingDir;
     if (m_heldIni) {
         // The verified bytes with their signature, never the file the
         // command line named (it may have changed since it was checked).
-        if (!m_heldIni->WriteCopiesTo(m_installDir + m_stagingDir)) {
-            UPDATEDLG_LOG(ERROR) << "new version.ini not installed into " << WideToUtf8Log(m_installDir + m_stagingDir);
-        }
-        return;
+        if (m_heldIni->WriteCopiesTo(folder)) return true;
+        UPDATEDLG_LOG(ERROR) << "new version.ini not installed into " << WideToUtf8Log(folder);
+        return false;
     }
     try {
         const fs::path source(m_newIniPath);
-        const fs::path dest = fs::path(m_installDir + m_stagingDir) / source.filename();
+        const fs::path dest = fs::path(folder) / source.filename();
         if (!fs::exists(dest.parent_path())) fs::create_directories(dest.parent_path());
+        if (fs::exists(dest) && fs::equivalent(source, dest)) return true;  // named in place
         fs::copy_file(source, dest, fs::copy_options::overwrite_existing);
+        return true;
     } catch (const fs::filesystem_error& e) {
-        std::cout << e.what() << std::endl;
+        UPDATEDLG_LOG(ERROR) << "new version.ini not installed into " << WideToUtf8Log(folder) << ": " << e.what();
+        return false;
     }
 }
 
@@ -182,7 +185,7 @@ void CUpdateDlg::UpdateFirewallRule(const std::wstring& iniPath, const std::wstr
     // The name goes to an elevated netsh, which deletes the rule of that
     // name: only plain names, never one with netsh's own words ("name=all"
     // deletes every rule of the machine).
-    if (!IsPlainRuleName(name) || ::CompareStringOrdinal(name.c_str(), -1, L"all", -1, TRUE) == CSTR_EQUAL) {
+    if (!IsPlainRuleName(name)) {
         UPDATEDLG_LOG(WARNING) << "firewall rule name refused: " << WideToUtf8Log(name);
         return;
     }
@@ -328,12 +331,21 @@ void CUpdateDlg::RefreshShortcut() {
 
 void CUpdateDlg::CopyStagedUpdate(const std::wstring& src, const std::wstring& dst, bool restart) {
     UPDATEDLG_LOG(INFO) << "CopyStagedUpdate from " << WideToUtf8Log(src) << " to " << WideToUtf8Log(dst);
-    // The staged version.ini, or its verified private copy.
-    const std::wstring srcIni = m_newIniPath.empty() ? src + L"\\version.ini" : m_newIniPath;
     const std::wstring dstIni = dst + L"\\version.ini";
+    const std::wstring target = ReadTargetExe(dstIni, 512);
+    // A hidden run stages inside the installation. A folder elsewhere is
+    // refused before anything happens (no process is ended on its
+    // version.ini's word), and it is neither copied in nor removed.
+    if (!IsPathInside(src, dst)) {
+        UPDATEDLG_LOG(ERROR) << "copy refused: staging folder not inside the installation: " << WideToUtf8Log(src);
+        LoadStatContext(dstIni.c_str(), dstIni.c_str());
+        EndCopyMode(false, restart, src, dst, target);
+        return;
+    }
+    // The verified private copy of the staged version.ini.
+    const std::wstring& srcIni = m_newIniPath;
     m_relatedExes = ReadIniString(srcIni, kUpdate, L"related", L"", 512);
     killRelatedExe();
-    const std::wstring target = ReadTargetExe(dstIni, 512);
     m_uselessFiles = ReadIniString(srcIni, kUpdate, L"uselessFiles", L"", 2048);
     if (!target.empty()) CloseTargetClient(target);
     LoadStatContext(dstIni.c_str(), srcIni.c_str());
@@ -341,23 +353,24 @@ void CUpdateDlg::CopyStagedUpdate(const std::wstring& src, const std::wstring& d
 
     // A crash in the middle of the copy must not start a half-copied client.
     if (restart) m_restartOnCrash = false;
-    // A hidden run stages inside the installation; a folder elsewhere is not
-    // copied in (nor removed), whoever named it.
-    const bool staged = IsPathInside(src, dst);
-    if (!staged) UPDATEDLG_LOG(ERROR) << "copy refused: staging folder not inside the installation: " << WideToUtf8Log(src);
     // An installation whose interrupted copy is not repaired is not copied into.
-    const bool ok = staged && m_installationRepaired && m_updater != nullptr &&
-                    m_updater->ApplyStagedUpdate(src.c_str(), dst.c_str(), 1);
+    bool ok = m_installationRepaired && m_updater != nullptr && m_updater->ApplyStagedUpdate(src.c_str(), dst.c_str(), 1);
     if (restart) m_restartOnCrash = true;
 
     if (ok && m_heldIni && !m_heldIni->WriteCopiesTo(dst)) {
         UPDATEDLG_LOG(ERROR) << "verified version.ini not installed into " << WideToUtf8Log(dst);
+        ok = false;
     }
     if (ok) {
         DeleteUselessFiles(dst, m_uselessFiles, target);
         UpdateDisplayVersion(dstIni);
     }
     if (!target.empty()) UpdateFirewallRule(dstIni, dst + L"\\" + target);
+    EndCopyMode(ok, restart, src, dst, target);
+}
+
+void CUpdateDlg::EndCopyMode(bool ok, bool restart, const std::wstring& src, const std::wstring& dst,
+                             const std::wstring& target) {
     m_launcherPath = dst + L"\\zuZavozeVororiz.exe";
     wchar_t workDir[MAX_PATH] = {};
     ::GetCurrentDirectoryW(MAX_PATH, workDir);

@@ -46,6 +46,11 @@ bool EqualIgnoringCase(const wchar_t* a, int aLength, const wchar_t* b, int bLen
 
 }  // namespace
 
+std::wstring WithTrailingSeparator(const std::wstring& dir) {
+    if (!dir.empty() && (dir.back() == L'\\' || dir.back() == L'/')) return dir;
+    return dir + L"\\";
+}
+
 std::wstring CanonicalPath(const std::wstring& path) {
     if (path.empty()) return L"";
     std::wstring text = path;

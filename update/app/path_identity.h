@@ -5,6 +5,9 @@
 
 #include <string>
 
+// `dir` with a trailing "\\" unless it already ends in "\\" or "/".
+std::wstring WithTrailingSeparator(const std::wstring& dir);
+
 // `path` made absolute (GetFullPathNameW), with its short names expanded
 // (GetLongPathNameW, as far as the path exists) and without a trailing
 // separator; empty when it cannot be resolved.

@@ -182,7 +182,13 @@ void CloseOneClient(DWORD pid, const ProcessFolders& folders) {
     if (search.found != nullptr) {
         for (int attempt = 0; attempt < kQuitAttempts && running; ++attempt) {
             ::PostMessageW(search.found, WM_QUIT, 0, 0);
-            running = client && ::WaitForSingleObject(client.get(), kQuitWaitMs) == WAIT_TIMEOUT;
+            if (!client) {
+                // Nothing to wait on: the client gets its grace, then is
+                // terminated like one that did not quit.
+                ::Sleep(kQuitWaitMs);
+                continue;
+            }
+            running = ::WaitForSingleObject(client.get(), kQuitWaitMs) == WAIT_TIMEOUT;
         }
     }
     if (running) TerminateWithAllAccess(pid);
@@ -237,9 +243,9 @@ void CloseClientProcess(const std::wstring& exeName, const ProcessFolders& folde
 }
 
 std::vector<std::wstring> CUpdateDlg::ProcessFoldersOfRun() const {
-    ProcessFolders folders{m_installDir};
-    if (!m_copySourceDir.empty()) folders.push_back(m_copySourceDir);
-    return folders;
+    // A copy mode's staging folder lies inside the installation (a folder
+    // elsewhere is refused before any process is ended).
+    return {m_installDir};
 }
 
 void CUpdateDlg::killRelatedExe() {

@@ -9,11 +9,6 @@
 
 namespace {
 
-std::wstring WithSeparator(const std::wstring& dir) {
-    if (!dir.empty() && (dir.back() == L'\\' || dir.back() == L'/')) return dir;
-    return dir + L"\\";
-}
-
 // Every name that the manifest at `path` lists; false when it lists none.
 bool ReadManifestNames(const std::wstring& installDir, const std::wstring& path, std::vector<std::wstring>& names) {
     auto* checker = new DataBaseChecker(installDir);
@@ -32,13 +27,13 @@ bool ReadManifestNames(const std::wstring& installDir, const std::wstring& path,
 }  // namespace
 
 ProtectedFiles::ProtectedFiles(const std::wstring& installDir, const std::wstring& targetExe)
-    : m_installDir(WithSeparator(installDir)) {
+    : m_installDir(WithTrailingSeparator(installDir)) {
     std::vector<std::wstring> names;
     m_manifestRead = ReadManifestNames(m_installDir, m_installDir + L"ProgramConfig.zdb", names);
     // Listed names are compared by name below the installation, so a large
     // manifest costs no file-system look-up per name.
     m_listed.insert(names.begin(), names.end());
-    m_canonicalInstallDir = WithSeparator(CanonicalPath(m_installDir));
+    m_canonicalInstallDir = WithTrailingSeparator(CanonicalPath(m_installDir));
     for (const wchar_t* name : {L"ProgramConfig.zdb", L"ProgramConfig.zdb.sig"}) Add(m_installDir + name, "the manifest");
     for (const wchar_t* name : {L"version.ini", L"version.ini.sig"}) Add(m_installDir + name, "version.ini");
     Add(m_installDir + L"zuZavozeVororiz.exe", "the launcher");

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "app/framework/dialog.h"
+#include "app/path_identity.h"
 #include "app/res/resource.h"
 #include "app/skin/controls.h"
 #include "engine/version_ini_signature.h"
@@ -66,7 +67,14 @@ public:
 
     // Installation chores (see install_tasks.cpp).
     void CopyStagedUpdate(const std::wstring& src, const std::wstring& dst, bool restart);
-    void InstallNewVersionIni();
+    // The end of every copy mode, copied or refused: the launcher to start,
+    // the "imcopy_ifsucc" point, and with `restart` the client.
+    void EndCopyMode(bool ok, bool restart, const std::wstring& src, const std::wstring& dst,
+                     const std::wstring& target);
+    // Writes the new version.ini (the verified bytes and signature when
+    // checked) into the installation, or the staging folder of a hidden run;
+    // false when it could not be written.
+    bool InstallNewVersionIni();
     // Deletes the files that the JSON list names inside `folder`, except
     // those ProtectedFiles keeps (`targetExe` is the client's file name).
     void DeleteUselessFiles(std::wstring folder, const std::wstring& uselessFilesJson, const std::wstring& targetExe);
@@ -125,7 +133,6 @@ public:
     std::unique_ptr<HeldVersionIni> m_heldIni;
     // The new version.ini was refused: the end sequence only restarts the client.
     bool m_iniRefused = false;
-    std::wstring m_copySourceDir;  // the staging folder of a copy-mode run
 
     // Window and worker fields.
     HICON m_hIcon = nullptr;
@@ -227,10 +234,6 @@ std::wstring ComposeUpdateNotes(const std::wstring& versionName, const std::vect
 // ends with a backslash, and the related JSON text with its quotes).
 std::wstring BuildCopyParameters(const std::wstring& updaterPath, const std::wstring& installDir,
                                  const std::wstring& stagingDir, DWORD pid, const std::wstring& relatedExes);
-
-// The run's installation folder with a trailing "\\" unless it already ends
-// in "\\" or "/".
-std::wstring WithTrailingSeparator(const std::wstring& dir);
 
 // Name of the per-installation mutex: the path elements of `installDir` as
 // Boost.Filesystem's iterator yields them, each followed by "/" except the

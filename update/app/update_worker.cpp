@@ -156,9 +156,9 @@ void CUpdateDlg::RunUpdate() {
     ::GetPrivateProfileStringW(L"update", L"versionName", L"", options.versionName, 256, m_newIniPath.c_str());
     m_updater->SetPluginOptions(&options);
 
-    const bool ok = m_updater->BeginUpdate(m_databaseUrl.c_str(), 1, m_newIniPath.c_str());
+    // The run counts as done only with the new version.ini in place.
+    const bool ok = m_updater->BeginUpdate(m_databaseUrl.c_str(), 1, m_newIniPath.c_str()) && InstallNewVersionIni();
     if (ok) {
-        InstallNewVersionIni();
         if (!m_hidden) {
             DeleteUselessFiles(m_installDir, m_uselessFiles, m_targetExe);
             UpdateDisplayVersion(m_newIniPath);

@@ -70,6 +70,8 @@ bool IsUrlSchemeName(const std::wstring& name) {
 bool IsPlainRuleName(const std::wstring& name) {
     constexpr size_t kMaxRuleChars = 255;
     if (name.empty() || name.size() > kMaxRuleChars || name.front() == L' ' || name.back() == L' ') return false;
+    // netsh reads "name=all" as every rule of the machine.
+    if (::CompareStringOrdinal(name.c_str(), -1, L"all", -1, TRUE) == CSTR_EQUAL) return false;
     for (const wchar_t c : name) {
         if (c == L' ' || c == L'-' || c == L'_' || c == L'.') continue;
         WORD type = 0;

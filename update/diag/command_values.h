@@ -32,5 +32,6 @@ bool IsUrlSchemeName(const std::wstring& name);
 
 // True for a plain firewall rule name: not empty, at most 255 characters, of
 // letters (any script), digits, blanks, "-", "_" and ".", and not beginning
-// or ending with a blank.
+// or ending with a blank, and not "all" in any case (netsh's word for every
+// rule).
 bool IsPlainRuleName(const std::wstring& name);

@@ -32,8 +32,8 @@ public:
     HINTERNET OpenSession(const wchar_t* userAgent, DWORD flags) const;
 
     // Sets the chosen proxy on `request` with WINHTTP_OPTION_PROXY (when the
-    // user's setting applies) and lets WinHTTP log on with the user's own
-    // credentials wherever it is asked to (autologon policy low).
+    // user's setting applies). The user's logon is offered only after a
+    // proxy's 407 (RetryWithLogon).
     void ApplyTo(HINTERNET request) const;
 
     // Call when `request` answered without success. On a proxy's 407 the

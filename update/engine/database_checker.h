@@ -56,8 +56,12 @@ public:
     // May throw like CheckFile.
     bool VerifyDownloadedFile(const wchar_t* name) override;
     void SetDownloadDir(const wchar_t* dir) override;
-    // Sizes of a name of the last GetFileList, as the interface says.
-    bool GetListedSizes(const wchar_t* name, uint64_t* fileBytes, uint64_t* archiveBytes) override;
+    // The sizes that the last GetFileList gives for `name`: the file's bytes
+    // and its archive's bytes. Each size the manifest lists is written, an
+    // unlisted one is left alone; false when it lists neither (a manifest of
+    // an older release has no sizes). Not part of IVkUpdateAlgorithm, whose
+    // slots outside checkers implement as they stand.
+    bool GetListedSizes(const wchar_t* name, uint64_t* fileBytes, uint64_t* archiveBytes);
 
     // Makes `bytes` (a manifest already read and checked) the current
     // manifest, as OpenDatabase does for a file; `path` only names it in

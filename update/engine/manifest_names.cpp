@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include "diag/command_values.h"
+
 namespace {
 
 bool IsSeparator(wchar_t c) { return c == L'/' || c == L'\\'; }
@@ -9,13 +11,6 @@ bool IsSeparator(wchar_t c) { return c == L'/' || c == L'\\'; }
 // A level that Windows would resolve to the same or the parent folder.
 bool IsDotsAndBlanks(const std::wstring& level) {
     return level.find_first_not_of(L". ") == std::wstring::npos;
-}
-
-bool HasControlCharacter(const std::wstring& name) {
-    for (wchar_t c : name) {
-        if (c < 0x20 || c == 0x7F) return true;
-    }
-    return false;
 }
 
 // CompareStringOrdinal's answer (CSTR_LESS_THAN, CSTR_EQUAL, CSTR_GREATER_THAN)

@@ -108,7 +108,7 @@ std::string FetchPatch(PatchTransfer& transfer, const std::wstring& url, const s
 }  // namespace
 
 PatchPlan SDKUpdater::PlanFilePatches(const std::vector<std::wstring>& updateFiles) {
-    const auto* checker = dynamic_cast<const DataBaseChecker*>(m_updateAlgorithm);
+    const DataBaseChecker* checker = m_ownChecker;
     if (updateFiles.empty() || checker == nullptr || checker->connection() == nullptr) return {};
     const std::vector<FilePatchRow> rows = ReadFilePatchRows(*checker->connection());
     if (rows.empty()) return {};

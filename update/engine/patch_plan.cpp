@@ -30,7 +30,10 @@ const char* RowDefect(const SqliteRow& row, int shaColumn, const FilePatchRow& p
         return "FromSHA1 is not 20 bytes";
     }
     if (patch.patchSize == 0 || patch.targetSize == 0 || patch.archiveSize == 0) return "size not a positive integer";
-    if (patch.targetSize > kMaxPatchedFileBytes) return "result above the patch limit";
+    // The download of a patch takes a 32-bit size: both stay under the limit.
+    if (patch.targetSize > kMaxPatchedFileBytes || patch.patchSize > kMaxPatchedFileBytes) {
+        return "result above the patch limit";
+    }
     if (patch.patchSize >= patch.archiveSize) return "patch not smaller than the archive";
     return nullptr;
 }

@@ -328,7 +328,11 @@ bool SDKUpdater::UpdateDatabaseFile(const wchar_t* databaseUrl, const wchar_t* i
         return false;
     }
     // Held before it is read, so that a staged copy is the one checked.
-    m_heldFiles.Hold(kManifestSignatureFileName, signaturePath);
+    if (!m_heldFiles.Hold(kManifestSignatureFileName, signaturePath)) {
+        const bool missing = ::GetFileAttributesW(signaturePath.c_str()) == INVALID_FILE_ATTRIBUTES;
+        UPDATER_LOG(ERROR) << "manifest refused: " << (missing ? "missing signature" : "signature cannot be held open");
+        return false;
+    }
     if (!HoldNewManifest()) return false;
     // The manifest must be the release that the (signed) version.ini names.
     const int iniVersion = ReadIniInt(iniPath != nullptr ? iniPath : L"", L"update", L"version", 0);
@@ -484,7 +488,8 @@ bool SDKUpdater::DownloadUpdateFiles(const std::vector<std::wstring>& urls,
 
 SDKUpdater::ListedBounds SDKUpdater::BoundsOf(const std::wstring& name) const {
     ListedBounds bounds;
-    m_updateAlgorithm->GetListedSizes(name.c_str(), &bounds.fileBytes, &bounds.archiveBytes);
+    // An outside checker lists no sizes: the fixed bounds apply.
+    if (m_ownChecker != nullptr) m_ownChecker->GetListedSizes(name.c_str(), &bounds.fileBytes, &bounds.archiveBytes);
     bounds.fileBytes = std::min(bounds.fileBytes, kDefaultMaxUnpackBytes);
     bounds.archiveBytes = std::min<uint64_t>(bounds.archiveBytes, kDefaultMaxDownloadBytes);
     return bounds;

@@ -47,12 +47,6 @@ public:
     // Sets the folder (ending with a separator) that holds downloaded files.
     virtual void SetDownloadDir(const wchar_t* dir) = 0;
 
-    // The sizes that the latest file list gives for `name`: the file's bytes
-    // and its archive's bytes. Each size the manifest lists is written, an
-    // unlisted one is left alone; false when it lists neither (a manifest of
-    // an older release has no sizes).
-    virtual bool GetListedSizes(const wchar_t* name, uint64_t* fileBytes, uint64_t* archiveBytes) = 0;
-
 protected:
     ~IVkUpdateAlgorithm() = default;  // DeleteThis or Release destroys
 };
